@@ -1,0 +1,35 @@
+#include "recent_files.h"
+
+#include <cstdint>
+
+#include "platform.h"
+#include "profile_store.h"
+#include "registry_store.h"
+
+// Number of recent files; 4 unless the profile says otherwise.
+std::int32_t gRecentFileCount = 4;
+
+namespace {
+const std::uint32_t kPathBufferSize = 260;
+const char kSymbLetters[] = "6AEGSX";
+} // namespace
+
+void CopyRecentFiles(char* pathBuffer, char* keyNameBuffer) {
+    gRecentFileCount = ReadProfileInt("MRU", "FileCount", gRecentFileCount);
+    WriteRegistryDword("MRU", "FileCount", gRecentFileCount);
+    // Counted in 64 bits so that a count of 2147483647 ends instead of overflowing.
+    for (std::int64_t n = 1; n <= gRecentFileCount; ++n) {
+        wsprintfA(keyNameBuffer, "File%d", static_cast<int>(n));
+        ReadProfileString("MRU", keyNameBuffer, "", pathBuffer, kPathBufferSize);
+        WriteRegistryString("MRU", keyNameBuffer, pathBuffer);
+    }
+}
+
+void CopySymbStrings(char* pathBuffer, char* keyNameBuffer) {
+    for (const char* letter = kSymbLetters; *letter; ++letter) {
+        pathBuffer[0] = '\0';
+        wsprintfA(keyNameBuffer, "Symb%c", *letter);
+        ReadProfileString("Disassembler", keyNameBuffer, "", pathBuffer, kPathBufferSize);
+        if (pathBuffer[0] != '\0') WriteRegistryString("Disassembler", keyNameBuffer, pathBuffer);
+    }
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+// The keys of section "MRU" and the Symb strings of section "Disassembler",
+// whose names are formed at run time. Both read into and name keys with the
+// run's two scratch buffers.
+
+// Copies "FileCount" and the entries File1 to File<count>.
+void CopyRecentFiles(char* pathBuffer, char* keyNameBuffer);
+
+// Copies the non-empty strings among Symb6, SymbA, SymbE, SymbG, SymbS and SymbX.
+void CopySymbStrings(char* pathBuffer, char* keyNameBuffer);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+// Reads of the profile file "Tavik.ini" in the Windows directory. A section
+// or key that the file does not hold yields the default; a string that does
+// not fit its buffer is cut to capacity - 1 characters.
+
+std::int32_t ReadProfileInt(const char* section, const char* key, std::int32_t defaultValue);
+void ReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                       std::uint32_t capacity);
+void ReadLastDocument(char* buffer, std::uint32_t capacity);
