@@ -25,7 +25,7 @@ std::ostream& operator<<(std::ostream& out, const Tool& tool) {
 }
 
 std::vector<Tool> Tools() {
-    return {{"windows", {"wine", TAVIK_WINDOWS_PROGRAM}, true}};
+    return {{"windows", {"wine", TAVIK_WINDOWS_PROGRAM}, true}, {"native", {TAVIK_NATIVE_PROGRAM}, false}};
 }
 
 using Values = std::map<std::string, RegValue>;
@@ -80,6 +80,8 @@ Values Section(const Values& values, const std::string& section) {
 class Migration : public ::testing::TestWithParam<Tool> {
 protected:
     ProcessResult RunTool(const std::vector<std::string>& args = {}) {
+        // The native program refuses to write while a wineserver holds the registry.
+        if (!GetParam().underWine) prefix_.StopWineServer();
         std::vector<std::string> argv = GetParam().command;
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProcess(argv, prefix_.Options());

@@ -1,0 +1,45 @@
+// GetWindowsDirectoryA, GetCurrentDirectoryA and GetFileAttributesA on the
+// Wine prefix.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "winapi.h"
+#include "wine_paths.h"
+
+namespace {
+
+// Win32 convention: the length copied, or the size needed (with the NUL) when
+// the buffer is too small, in which case nothing is copied.
+UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
+    if (text.size() + 1 > size) return static_cast<UINT>(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<UINT>(text.size());
+}
+
+} // namespace
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    const auto directory = WindowsDirectory();
+    return directory ? CopyOut(*directory, buffer, size) : 0;
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    std::string directory(4096, '\0');
+    while (!::getcwd(directory.data(), directory.size())) {
+        if (errno != ERANGE) return 0;
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(std::strlen(directory.c_str()));
+    return CopyOut(directory, buffer, size);
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    const auto found = FindFileIgnoringCase(path);
+    struct stat info;
+    if (!found || ::stat(found->c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
+    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}

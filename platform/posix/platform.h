@@ -1,0 +1,11 @@
+#pragma once
+
+// Platform declarations for the native program: our stand-in for the Win32
+// functions that the migration uses, working on a Wine prefix.
+#include "winapi.h"
+
+#include "console_input.h"
+
+// Separates the Windows directory from the profile file name; a POSIX path
+// that a user can paste.
+inline constexpr char kDirectorySeparator[] = "/";

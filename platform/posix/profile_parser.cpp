@@ -1,0 +1,126 @@
+#include "profile_parser.h"
+
+#include "text_encoding.h"
+
+namespace {
+
+// Names and values end at a NUL byte, as C strings do.
+std::u16string_view UpToNul(std::u16string_view text) {
+    const std::size_t nul = text.find(u'\0');
+    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
+}
+
+std::u16string DecodeProfileBytes(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return DecodeUtf8(bytes.substr(3));
+    if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16(bytes.substr(2), false);
+    if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16(bytes.substr(2), true);
+    return DecodeCp1252(bytes);
+}
+
+} // namespace
+
+bool IsProfileSpace(char16_t c) {
+    // ^Z, the old end-of-file mark, counts as a blank too.
+    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
+}
+
+std::u16string_view TrimProfileSpace(std::u16string_view text) {
+    while (!text.empty() && IsProfileSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsProfileSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+Profile ParseProfile(std::string_view bytes) {
+    const std::u16string text = DecodeProfileBytes(bytes);
+    const std::u16string_view all(text);
+    Profile profile;
+    // Lines before the first section header belong to a section without a name.
+    profile.sections.emplace_back();
+    profile.sectionIndex.emplace(u"", 0);
+    ProfileSection* current = &profile.sections.back();
+
+    std::size_t next = 0;
+    while (next < all.size()) {
+        const std::size_t start = next;
+        // Lines end at LF; only when no LF follows at all do they end at CR.
+        std::size_t end = all.find(u'\n', start);
+        if (end == std::u16string_view::npos) end = all.find(u'\r', start);
+        next = end == std::u16string_view::npos ? all.size() : end + 1;
+        const std::u16string_view line = TrimProfileSpace(all.substr(start, next - start));
+        if (line.empty()) continue;
+
+        if (line.front() == u'[') {
+            const std::size_t close = line.rfind(u']');
+            if (close != std::u16string_view::npos && close > 0) {
+                profile.sections.emplace_back();
+                current = &profile.sections.back();
+                profile.sectionIndex.emplace(FoldCase(UpToNul(line.substr(1, close - 1))),
+                                             profile.sections.size() - 1);
+                continue;
+            }
+        }
+
+        const std::size_t equals = line.find(u'=');
+        if (equals == std::u16string_view::npos) {
+            current->keys.emplace(FoldCase(UpToNul(line)), std::nullopt);
+            continue;
+        }
+        const std::u16string_view name = TrimProfileSpace(line.substr(0, equals));
+        const std::u16string_view value = TrimProfileSpace(line.substr(equals + 1));
+        current->keys.emplace(FoldCase(UpToNul(name)), std::u16string(UpToNul(value)));
+    }
+    return profile;
+}
+
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
+                                               std::u16string_view key) {
+    const auto found = profile.sectionIndex.find(FoldCase(TrimProfileSpace(section)));
+    if (found == profile.sectionIndex.end()) return std::nullopt;
+    const ProfileSection& keys = profile.sections[found->second];
+    const auto entry = keys.keys.find(FoldCase(TrimProfileSpace(key)));
+    if (entry == keys.keys.end()) return std::nullopt;
+    return entry->second;
+}
+
+std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity) {
+    if (capacity == 0) return u"";
+    value = UpToNul(value);
+    bool quoted = false;
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+        quoted = true;
+        value.remove_prefix(1);
+    }
+    std::u16string copy(value.substr(0, capacity - 1));
+    // The closing quote goes only when the whole value fitted; when it was
+    // exactly one unit too long this takes its last character instead.
+    if (quoted && capacity >= value.size() && !copy.empty()) copy.pop_back();
+    return copy;
+}
+
+std::uint32_t ProfileStringToInteger(std::u16string_view text) {
+    text = UpToNul(text);
+    while (!text.empty() && text.front() <= u' ') text.remove_prefix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        text.remove_prefix(1);
+    }
+    std::uint32_t base = 10;
+    if (text.size() >= 2 && text[0] == u'0') {
+        if (text[1] == u'x') base = 16;
+        else if (text[1] == u'o') base = 8;
+        else if (text[1] == u'b') base = 2;
+        if (base != 10) text.remove_prefix(2);
+    }
+    std::uint32_t total = 0;
+    for (char16_t c : text) {
+        std::uint32_t digit;
+        if (c >= u'0' && c <= u'9') digit = c - u'0';
+        else if (c >= u'A' && c <= u'Z') digit = c - u'A' + 10;
+        else if (c >= u'a' && c <= u'z') digit = c - u'a' + 10;
+        else break;
+        if (digit >= base) break;
+        total = total * base + digit;
+    }
+    return negative ? 0u - total : total;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// A profile (INI) file as Wine's profile functions see it. Text is held as
+// UTF-16, as Wine holds it, and names compare regardless of letter case.
+
+struct ProfileSection {
+    // First key of each name (folded) -> its value; nullopt for a line without "=".
+    std::unordered_map<std::u16string, std::optional<std::u16string>> keys;
+};
+
+struct Profile {
+    std::vector<ProfileSection> sections;
+    // First section of each name (folded) -> index in sections.
+    std::unordered_map<std::u16string, std::size_t> sectionIndex;
+};
+
+// Reads the bytes of a profile file: a UTF-8 or UTF-16 byte order mark selects
+// that encoding, anything else is 8-bit text.
+Profile ParseProfile(std::string_view bytes);
+
+// The value of a key in the first section of that name; nullopt when the
+// section or the key is missing or the key has no "=".
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
+                                               std::u16string_view key);
+
+// Copies a value or default into a buffer of `capacity` code units the way
+// Wine does: one pair of matching quotes around it is removed, and the result
+// is cut to capacity - 1 units.
+std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity);
+
+// The integer of a profile entry: leading blanks and control characters, a
+// sign, then digits (after "0x", "0o" or "0b" in that base) up to the first
+// other character; wraps modulo 2^32.
+std::uint32_t ProfileStringToInteger(std::u16string_view text);
+
+// Blanks as the profile reader trims them.
+bool IsProfileSpace(char16_t c);
+std::u16string_view TrimProfileSpace(std::u16string_view text);

@@ -1,0 +1,110 @@
+// RegCreateKeyExA, RegSetValueExA, RegCloseKey and RegFlushKey over the Wine
+// prefix's user.reg. The first call loads the file under the prefix's lock;
+// the values stay in memory until RegFlushKey(HKEY_CURRENT_USER) writes them
+// all at once, so a run that dies earlier leaves user.reg as it was.
+#include <time.h>
+
+#include <string>
+
+#include "registry_file.h"
+#include "text_encoding.h"
+#include "user_reg.h"
+#include "winapi.h"
+
+struct HKEY__ {
+    KeyPath path;
+};
+
+namespace {
+
+struct RegistrySession {
+    bool loaded = false;
+    LSTATUS loadStatus = ERROR_SUCCESS;
+    RegistryFile file;
+    UserReg hive;
+};
+
+RegistrySession gSession;
+
+LSTATUS LoadOnce() {
+    if (!gSession.loaded) {
+        gSession.loaded = true;
+        gSession.loadStatus = LoadRegistryFile(gSession.file, gSession.hive);
+        if (gSession.loadStatus != ERROR_SUCCESS) ReleaseRegistryFile(gSession.file);
+    }
+    return gSession.loadStatus;
+}
+
+std::uint64_t FileTimeNow() {
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return 116444736000000000ull + static_cast<std::uint64_t>(now.tv_sec) * 10000000ull +
+           static_cast<std::uint64_t>(now.tv_nsec) / 100;
+}
+
+// "Software\Tavik\Files" into its components; empty ones are skipped.
+KeyPath SplitKeyPath(const char* subKey) {
+    KeyPath path(1);
+    for (char16_t c : DecodeCp1252(subKey)) {
+        if (c == u'\\') {
+            if (!path.back().empty()) path.emplace_back();
+        } else {
+            path.back().push_back(c);
+        }
+    }
+    if (path.back().empty()) path.pop_back();
+    return path;
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+} // namespace
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY result,
+                        LPDWORD disposition) {
+    if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    if (!subKey || !result) return ERROR_INVALID_PARAMETER;
+    if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
+    KeyPath path = SplitKeyPath(subKey);
+    if (path.empty()) return ERROR_INVALID_PARAMETER;
+    const bool created = CreateRegKey(gSession.hive, path, FileTimeNow());
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = new HKEY__{std::move(path)};
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    if (!key || key == HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    if (!data && size) return ERROR_INVALID_PARAMETER;
+    const std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
+    std::string stored;
+    if (IsStringType(type)) {
+        // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
+        for (char16_t unit : DecodeCp1252(bytes)) {
+            stored.push_back(static_cast<char>(unit & 0xFF));
+            stored.push_back(static_cast<char>(unit >> 8));
+        }
+    } else {
+        stored = bytes;
+    }
+    SetRegValue(gSession.hive, key->path, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    if (!key || key == HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    delete key;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegFlushKey(HKEY key) {
+    if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    if (!gSession.loaded) return ERROR_SUCCESS;
+    LSTATUS status = gSession.loadStatus;
+    if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
+    ReleaseRegistryFile(gSession.file);
+    gSession = RegistrySession{};
+    return status;
+}

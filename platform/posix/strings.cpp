@@ -1,0 +1,70 @@
+// lstrlenA, lstrcatA, wsprintfA and FormatMessageA.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "winapi.h"
+
+namespace {
+
+// Texts of the errors that the registry functions return; each says what to do.
+struct ErrorText {
+    LSTATUS code;
+    const char* text;
+};
+
+const ErrorText kErrorTexts[] = {
+    {ERROR_SUCCESS, "The operation completed successfully."},
+    {ERROR_FILE_NOT_FOUND, "The file was not found."},
+    {ERROR_PATH_NOT_FOUND, "The Wine prefix could not be found; set WINEPREFIX or HOME and run again."},
+    {ERROR_ACCESS_DENIED, "Access to the Wine prefix's user.reg was denied; make it and its directory writable "
+                          "for this user and run again."},
+    {ERROR_INVALID_HANDLE, "The registry key is not open."},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory; close other programs and run again."},
+    {ERROR_SHARING_VIOLATION, "A wineserver is running for this Wine prefix and would overwrite user.reg; close "
+                              "the Wine programs or run 'wineserver -k', then run again."},
+    {ERROR_DISK_FULL, "The disk is full; user.reg was left as it was. Free some space and run again."},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+    {ERROR_BADDB, "The prefix's user.reg is not a Wine registry file, so it was left as it was; repair or remove "
+                  "it and run again."},
+    {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written, and was left as it was; check the Wine "
+                               "prefix's files and run again."},
+};
+
+} // namespace
+
+int lstrlenA(LPCSTR text) {
+    return text ? static_cast<int>(std::strlen(text)) : 0;
+}
+
+LPSTR lstrcatA(LPSTR destination, LPCSTR source) {
+    return std::strcat(destination, source);
+}
+
+int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    // wsprintfA writes at most 1024 characters.
+    char formatted[1025];
+    va_list arguments;
+    va_start(arguments, format);
+    const int wanted = std::vsnprintf(formatted, sizeof formatted, format, arguments);
+    va_end(arguments);
+    if (wanted < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    const std::size_t length = std::strlen(formatted);
+    std::memcpy(buffer, formatted, length + 1);
+    return static_cast<int>(length);
+}
+
+DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size, void*) {
+    if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer || size == 0) return 0;
+    for (const ErrorText& error : kErrorTexts) {
+        if (static_cast<DWORD>(error.code) != messageId) continue;
+        const std::size_t length = std::strlen(error.text);
+        if (length + 1 > size) return 0;
+        std::memcpy(buffer, error.text, length + 1);
+        return static_cast<DWORD>(length);
+    }
+    return 0;
+}

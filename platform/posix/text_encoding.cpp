@@ -1,0 +1,107 @@
+#include "text_encoding.h"
+
+namespace {
+
+// Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
+const char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char16_t DecodeByte(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+}
+
+char EncodeUnit(char16_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
+    for (int i = 0; i < 32; ++i)
+        if (kHighControls[i] == unit) return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+void AppendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+} // namespace
+
+std::u16string DecodeCp1252(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    for (char byte : bytes) text.push_back(DecodeByte(static_cast<unsigned char>(byte)));
+    return text;
+}
+
+std::string EncodeCp1252(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (char16_t unit : text) bytes.push_back(EncodeUnit(unit));
+    return bytes;
+}
+
+std::u16string DecodeUtf8(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                   : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+        char32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        bool valid = length > 0 && i + length <= bytes.size();
+        for (int k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        valid = valid && !(length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) &&
+                !(length == 4 && (cp < 0x10000 || cp > 0x10FFFF));
+        if (!valid) {
+            text.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        AppendCodePoint(text, cp);
+        i += length;
+    }
+    return text;
+}
+
+std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        text.push_back(static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first));
+    }
+    return text;
+}
+
+char16_t FoldCase(char16_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
+        return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    if (c == 0x178) return 0xFF;
+    if (c == 0x130) return 'i';
+    // Latin Extended-A pairs capital/small letters at even/odd code points,
+    // except in the stretch from U+0139 to U+0148 and from U+0179 to U+017E.
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+    return c;
+}
+
+std::u16string FoldCase(std::u16string_view text) {
+    std::u16string folded(text);
+    for (char16_t& c : folded) c = FoldCase(c);
+    return folded;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The conversions Wine applies to 8-bit text: the code page is Windows-1252,
+// with its five unassigned bytes mapped to the code points of the same number
+// so that every byte comes back unchanged.
+
+std::u16string DecodeCp1252(std::string_view bytes);
+// Characters that Windows-1252 lacks become '?'.
+std::string EncodeCp1252(std::u16string_view text);
+// UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
+std::u16string DecodeUtf8(std::string_view bytes);
+std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
+
+// Case folding for the comparisons in which Wine ignores letter case.
+char16_t FoldCase(char16_t c);
+std::u16string FoldCase(std::u16string_view text);

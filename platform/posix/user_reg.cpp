@@ -1,0 +1,491 @@
+#include "user_reg.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "text_encoding.h"
+
+namespace {
+
+const char kSignature[] = "WINE REGISTRY Version 2";
+const std::uint64_t kFiletimeOf1970 = 116444736000000000ull;
+const std::uint64_t kFiletimePerSecond = 10000000ull;
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Reads an escaped string up to `end`; returns the position after `end`, or
+// npos when the string does not end on this line.
+std::size_t ReadEscaped(std::string_view line, std::size_t pos, char end, std::u16string* out) {
+    std::string rawRun; // bytes above 127 are UTF-8
+    auto flush = [&] {
+        if (out && !rawRun.empty()) *out += DecodeUtf8(rawRun);
+        rawRun.clear();
+    };
+    auto put = [&](char16_t c) {
+        flush();
+        if (out) out->push_back(c);
+    };
+    while (pos < line.size() && line[pos] != end) {
+        const char c = line[pos];
+        if (c != '\\') {
+            if (static_cast<unsigned char>(c) >= 0x80) rawRun.push_back(c);
+            else put(static_cast<unsigned char>(c));
+            ++pos;
+            continue;
+        }
+        if (++pos >= line.size()) return std::string_view::npos;
+        const char e = line[pos];
+        static const std::string_view kLetters = "abefnrtv";
+        static const char16_t kCodes[] = {7, 8, 27, 12, 10, 13, 9, 11};
+        if (const std::size_t letter = kLetters.find(e); letter != std::string_view::npos) {
+            put(kCodes[letter]);
+            ++pos;
+        } else if (e == 'x' && pos + 1 < line.size() && IsHexDigit(line[pos + 1])) {
+            char16_t value = 0;
+            ++pos;
+            for (int n = 0; n < 4 && pos < line.size() && IsHexDigit(line[pos]); ++n, ++pos)
+                value = static_cast<char16_t>(value * 16 + HexValue(line[pos]));
+            put(value);
+        } else if (e >= '0' && e <= '7') {
+            char16_t value = 0;
+            for (int n = 0; n < 3 && pos < line.size() && line[pos] >= '0' && line[pos] <= '7'; ++n, ++pos)
+                value = static_cast<char16_t>(value * 8 + (line[pos] - '0'));
+            put(value);
+        } else {
+            put(static_cast<unsigned char>(e));
+            ++pos;
+        }
+    }
+    flush();
+    return pos < line.size() ? pos + 1 : std::string_view::npos;
+}
+
+std::u16string JoinFolded(const std::vector<std::u16string>& folded, std::size_t count) {
+    std::u16string joined;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) joined.push_back(u'\\');
+        joined += folded[i];
+    }
+    return joined;
+}
+
+std::string JoinTexts(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i) joined += "\\\\";
+        joined += texts[i];
+    }
+    return joined;
+}
+
+// Splits the escaped path between the brackets at its "\\" separators.
+std::vector<std::string> SplitPathText(std::string_view text) {
+    std::vector<std::string> parts(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            if (text[i + 1] == '\\') {
+                parts.emplace_back();
+            } else {
+                parts.back() += text.substr(i, 2);
+            }
+            ++i;
+        } else {
+            parts.back() += text[i];
+        }
+    }
+    return parts;
+}
+
+// Parses "[path] seconds"; false when the line is not a block header.
+bool ParseBlockHeader(std::string_view line, RegBlock& block) {
+    std::u16string path;
+    const std::size_t after = ReadEscaped(line, 1, ']', &path);
+    if (after == std::string_view::npos) return false;
+    for (char c : line.substr(after))
+        if (c != ' ' && c != '\t' && !(c >= '0' && c <= '9')) return false;
+    block.componentTexts = SplitPathText(line.substr(1, after - 2));
+    std::u16string component;
+    for (char16_t c : path) {
+        if (c == u'\\') {
+            block.foldedPath.push_back(FoldCase(component));
+            component.clear();
+        } else {
+            component.push_back(c);
+        }
+    }
+    block.foldedPath.push_back(FoldCase(component));
+    return block.foldedPath.size() == block.componentTexts.size();
+}
+
+bool IsHexList(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return IsHexDigit(c) || c == ',' || c == ' ' || c == '\t' || c == '\\'; });
+}
+
+// Checks the data of a value line (after the "=") and tells whether it goes
+// on on the next line.
+bool ParseValueData(std::string_view data, bool* continues) {
+    *continues = false;
+    auto quotedToEnd = [](std::string_view text) {
+        if (text.empty() || text[0] != '"') return false;
+        const std::size_t end = ReadEscaped(text, 1, '"', nullptr);
+        return end != std::string_view::npos && text.substr(end).find_first_not_of(" \t") == std::string_view::npos;
+    };
+    if (data.rfind("dword:", 0) == 0)
+        return data.size() == 14 && std::all_of(data.begin() + 6, data.end(), IsHexDigit);
+    if (data.rfind("str(", 0) == 0) {
+        const std::size_t close = data.find("):");
+        return close != std::string_view::npos && quotedToEnd(data.substr(close + 2));
+    }
+    if (data.rfind("hex", 0) == 0) {
+        const std::size_t colon = data.find(':');
+        if (colon == std::string_view::npos) return false;
+        const std::string_view kind = data.substr(3, colon - 3);
+        if (!kind.empty() && (kind.size() < 3 || kind.front() != '(' || kind.back() != ')')) return false;
+        const std::string_view bytes = data.substr(colon + 1);
+        *continues = !bytes.empty() && bytes.back() == '\\';
+        return IsHexList(bytes);
+    }
+    return quotedToEnd(data);
+}
+
+// Splits a value line into name and data; false when it is not one.
+bool ParseValueLine(std::string_view line, ValueLine& value, std::u16string& name, bool* continues) {
+    std::size_t equals;
+    if (line.rfind("@=", 0) == 0) {
+        equals = 1;
+        name.clear();
+    } else {
+        name.clear();
+        const std::size_t after = ReadEscaped(line, 1, '"', &name);
+        if (after == std::string_view::npos || after >= line.size() || line[after] != '=') return false;
+        equals = after;
+    }
+    value.nameText = std::string(line.substr(0, equals));
+    value.dataText = std::string(line.substr(equals + 1));
+    return ParseValueData(line.substr(equals + 1), continues);
+}
+
+std::string BlockHeaderText(const RegBlock& block) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%x%08x\n",
+                  static_cast<unsigned long long>((block.modified - kFiletimeOf1970) / kFiletimePerSecond),
+                  static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
+    return "[" + JoinTexts(block.componentTexts) + stamp;
+}
+
+// Turns an unchanged block into one whose values can be edited.
+void OpenBlockForChange(RegBlock& block) {
+    if (block.changed) return;
+    block.changed = true;
+    std::string_view rest(block.raw);
+    rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1)); // the header line
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (line.rfind("#time=", 0) == 0) continue; // written anew with the change
+        if (line.rfind("#", 0) == 0) {
+            block.metaLines.emplace_back(line);
+            continue;
+        }
+        ValueLine value;
+        std::u16string name;
+        bool continues = false;
+        if ((line.rfind("\"", 0) == 0 || line.rfind("@=", 0) == 0) && ParseValueLine(line, value, name, &continues)) {
+            while (continues && !rest.empty()) {
+                const std::size_t next = rest.find('\n');
+                const std::string_view more = rest.substr(0, next);
+                rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
+                value.dataText += "\n" + std::string(more);
+                continues = !more.empty() && more.back() == '\\';
+            }
+            block.values.emplace(FoldCase(name), std::move(value));
+            continue;
+        }
+        block.tail += std::string(line) + "\n";
+    }
+}
+
+void IndexBlock(UserReg& hive, std::size_t index) {
+    const RegBlock& block = hive.blocks[index];
+    hive.blockIndex[JoinFolded(block.foldedPath, block.foldedPath.size())] = index;
+    for (std::size_t depth = 1; depth <= block.foldedPath.size(); ++depth) {
+        hive.keys.emplace(JoinFolded(block.foldedPath, depth),
+                          std::vector<std::string>(block.componentTexts.begin(), block.componentTexts.begin() + depth));
+    }
+}
+
+void Reindex(UserReg& hive) {
+    hive.blockIndex.clear();
+    for (std::size_t i = 0; i < hive.blocks.size(); ++i)
+        hive.blockIndex[JoinFolded(hive.blocks[i].foldedPath, hive.blocks[i].foldedPath.size())] = i;
+}
+
+bool HoldsValuesOrMeta(const RegBlock& block) {
+    if (block.changed) return !block.values.empty() || !block.metaLines.empty();
+    std::string_view rest(block.raw);
+    rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1));
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (!line.empty() && (line[0] == '"' || line[0] == '@' || (line[0] == '#' && line.rfind("#time=", 0) != 0)))
+            return true;
+    }
+    return false;
+}
+
+// Wine writes no block for a key without values that has subkeys: when a new
+// subkey makes a parent so, its empty block goes.
+void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& folded) {
+    for (std::size_t depth = 1; depth < folded.size(); ++depth) {
+        const auto found = hive.blockIndex.find(JoinFolded(folded, depth));
+        if (found == hive.blockIndex.end()) continue;
+        if (!HoldsValuesOrMeta(hive.blocks[found->second])) {
+            hive.blocks.erase(hive.blocks.begin() + static_cast<std::ptrdiff_t>(found->second));
+            Reindex(hive);
+        }
+    }
+}
+
+} // namespace
+
+std::string EscapeRegString(std::u16string_view text, const char* escaped) {
+    static const char kEscapes[33] = ".......abtnvfr.............e....";
+    std::string out;
+    out.reserve(text.size() + 8);
+    char scratch[16];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool more = i + 1 < text.size();
+        if (c > 127) {
+            const bool hexFollows = more && text[i + 1] < 128 && IsHexDigit(static_cast<char>(text[i + 1]));
+            std::snprintf(scratch, sizeof scratch, hexFollows ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
+            out += scratch;
+        } else if (c < 32) {
+            if (c == 0 && !more) continue; // the terminating NUL is not written
+            if (kEscapes[c] != '.') {
+                out += '\\';
+                out += kEscapes[c];
+            } else {
+                const bool octalFollows = more && text[i + 1] >= u'0' && text[i + 1] <= u'7';
+                std::snprintf(scratch, sizeof scratch, octalFollows ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
+                out += scratch;
+            }
+        } else {
+            if (c == u'\\' || c == escaped[0] || c == escaped[1]) out += '\\';
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
+    const bool isString = type == 1 || type == 2 || type == 7;
+    if (isString && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 && data.back() == 0) {
+        std::u16string units;
+        for (std::size_t i = 0; i < data.size(); i += 2)
+            units.push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                                  (static_cast<unsigned char>(data[i + 1]) << 8)));
+        std::string prefix;
+        if (type != 1) {
+            char kind[16];
+            std::snprintf(kind, sizeof kind, "str(%x):", type);
+            prefix = kind;
+        }
+        return prefix + "\"" + EscapeRegString(units, "\"\"") + "\"";
+    }
+    char scratch[32];
+    if (type == 4 && data.size() == 4) {
+        std::uint32_t dword = 0;
+        for (int i = 3; i >= 0; --i) dword = (dword << 8) | static_cast<unsigned char>(data[i]);
+        std::snprintf(scratch, sizeof scratch, "dword:%08x", dword);
+        return scratch;
+    }
+    if (type == 3) {
+        std::snprintf(scratch, sizeof scratch, "hex:");
+    } else {
+        std::snprintf(scratch, sizeof scratch, "hex(%x):", type);
+    }
+    std::string out = scratch;
+    // Lines are wrapped as Wine wraps them, counting from the line's start.
+    std::size_t count = column + out.size();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(scratch, sizeof scratch, "%02x", static_cast<unsigned char>(data[i]));
+        out += scratch;
+        count += 2;
+        if (i + 1 < data.size()) {
+            out += ',';
+            if (++count > 76) {
+                out += "\\\n  ";
+                count = 2;
+            }
+        }
+    }
+    return out;
+}
+
+std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) {
+    auto fail = [&](const std::string& why) -> std::optional<UserReg> {
+        if (reason) *reason = why;
+        return std::nullopt;
+    };
+    if (text.find('\0') != std::string_view::npos) return fail("it holds NUL bytes");
+    if (text.substr(0, sizeof kSignature - 1) != kSignature ||
+        (text.size() > sizeof kSignature - 1 && text[sizeof kSignature - 1] != '\n' &&
+         text[sizeof kSignature - 1] != '\r'))
+        return fail("it does not start with \"WINE REGISTRY Version 2\"");
+    if (text.back() != '\n') return fail("its last line is incomplete");
+
+    UserReg hive;
+    std::size_t pos = 0;
+    std::size_t blockStart = std::string_view::npos;
+    bool continues = false;
+    std::size_t lineNumber = 0;
+    auto closeBlock = [&](std::size_t end) {
+        if (blockStart == std::string_view::npos) {
+            hive.header = std::string(text.substr(0, end));
+        } else {
+            hive.blocks.back().raw = std::string(text.substr(blockStart, end - blockStart));
+        }
+    };
+    while (pos < text.size()) {
+        const std::size_t end = text.find('\n', pos);
+        std::string_view line = text.substr(pos, end - pos);
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t lineStart = pos;
+        pos = end + 1;
+        if (continues) {
+            continues = !line.empty() && line.back() == '\\';
+            if (!IsHexList(line)) return fail("line " + std::to_string(lineNumber) + " is not a continued value");
+            continue;
+        }
+        if (lineNumber == 1 || line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[') {
+            closeBlock(lineStart);
+            blockStart = lineStart;
+            hive.blocks.emplace_back();
+            if (!ParseBlockHeader(line, hive.blocks.back()))
+                return fail("line " + std::to_string(lineNumber) + " is not a key");
+            continue;
+        }
+        ValueLine value;
+        std::u16string name;
+        if (blockStart == std::string_view::npos || (line[0] != '"' && line[0] != '@') ||
+            !ParseValueLine(line, value, name, &continues))
+            return fail("line " + std::to_string(lineNumber) + " is not a value");
+    }
+    if (continues) return fail("its last value is cut off");
+    closeBlock(text.size());
+    for (std::size_t i = 0; i < hive.blocks.size(); ++i) IndexBlock(hive, i);
+    return hive;
+}
+
+UserReg NewUserReg(const std::string& arch) {
+    UserReg hive;
+    hive.header = std::string(kSignature) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
+    if (!arch.empty()) hive.header += "\n#arch=" + arch + "\n";
+    hive.changed = true;
+    return hive;
+}
+
+namespace {
+
+std::vector<std::u16string> FoldPath(const KeyPath& path) {
+    std::vector<std::u16string> folded;
+    for (const std::u16string& component : path) folded.push_back(FoldCase(component));
+    return folded;
+}
+
+// Adds the block of a key; the components that exist keep their spelling.
+std::size_t InsertBlock(UserReg& hive, const KeyPath& path, const std::vector<std::u16string>& folded,
+                        std::uint64_t now) {
+    RegBlock block;
+    block.foldedPath = folded;
+    for (std::size_t depth = path.size(); depth > 0; --depth) {
+        const auto known = hive.keys.find(JoinFolded(folded, depth));
+        if (known != hive.keys.end()) {
+            block.componentTexts = known->second;
+            break;
+        }
+    }
+    for (std::size_t i = block.componentTexts.size(); i < path.size(); ++i)
+        block.componentTexts.push_back(EscapeRegString(path[i], "[]"));
+    block.changed = true;
+    block.modified = now;
+
+    DropEmptyParentBlocks(hive, folded);
+    // Blocks stand in the order of a walk through the tree with sorted subkeys.
+    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), folded,
+                                     [](const std::vector<std::u16string>& key, const RegBlock& other) {
+                                         return key < other.foldedPath;
+                                     });
+    const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
+    hive.blocks.insert(at, std::move(block));
+    Reindex(hive);
+    IndexBlock(hive, index);
+    hive.changed = true;
+    return index;
+}
+
+} // namespace
+
+bool CreateRegKey(UserReg& hive, const KeyPath& path, std::uint64_t now) {
+    const std::vector<std::u16string> folded = FoldPath(path);
+    if (hive.keys.count(JoinFolded(folded, folded.size()))) return false;
+    InsertBlock(hive, path, folded, now);
+    return true;
+}
+
+void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name, std::uint32_t type,
+                 const std::string& data, std::uint64_t now) {
+    const std::vector<std::u16string> folded = FoldPath(path);
+    const auto found = hive.blockIndex.find(JoinFolded(folded, folded.size()));
+    // A key that had subkeys only, and so no block, gets one now.
+    RegBlock& block =
+        hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, path, folded, now)];
+    OpenBlockForChange(block);
+    const std::u16string key = FoldCase(name);
+    auto existing = block.values.find(key);
+    ValueLine line;
+    line.nameText = existing != block.values.end() ? existing->second.nameText
+                    : name.empty()                 ? "@"
+                                                   : "\"" + EscapeRegString(name, "\"\"") + "\"";
+    line.dataText = FormatRegData(type, data, line.nameText.size() + 1);
+    if (existing != block.values.end() && existing->second.dataText == line.dataText) return;
+    block.values[key] = std::move(line);
+    block.modified = now;
+    hive.changed = true;
+}
+
+std::string SerializeUserReg(const UserReg& hive) {
+    std::string out = hive.header;
+    bool previousRewritten = false;
+    for (const RegBlock& block : hive.blocks) {
+        // A block opened for a change that came to nothing stays as it was.
+        const bool rewritten = block.modified != 0;
+        if (rewritten || previousRewritten) {
+            // Every block follows an empty line.
+            if (out.empty() || out.back() != '\n') out += '\n';
+            if (out.size() < 2 || out[out.size() - 2] != '\n') out += '\n';
+        }
+        previousRewritten = rewritten;
+        if (!rewritten) {
+            out += block.raw;
+            continue;
+        }
+        out += BlockHeaderText(block);
+        for (const std::string& meta : block.metaLines) out += meta + "\n";
+        for (const auto& [folded, value] : block.values) out += value.nameText + "=" + value.dataText + "\n";
+        out += block.tail;
+    }
+    return out;
+}

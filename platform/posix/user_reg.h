@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// A registry hive file in Wine's text format ("WINE REGISTRY Version 2"), kept
+// as text so that every block that no change touches is written back byte
+// for byte. Keys and values are matched regardless of letter case and kept in
+// the order in which Wine keeps and saves them.
+
+using KeyPath = std::vector<std::u16string>; // components below the hive's root
+
+struct ValueLine {
+    std::string nameText; // as in the file: "\"Name\"" or "@"
+    std::string dataText; // after the "=", continuation lines included, no final line end
+};
+
+struct RegBlock {
+    std::vector<std::string> componentTexts; // the path's components as escaped in the file
+    std::vector<std::u16string> foldedPath;
+    std::string raw; // the block's text as read, up to the next block
+    bool changed = false;
+    // Filled once the block is opened for a change:
+    std::uint64_t modified = 0;         // FILETIME of the last change (100 ns units since 1601), 0 for none
+    std::vector<std::string> metaLines; // "#class=...", "#link" and others, "#time" aside
+    std::map<std::u16string, ValueLine> values; // by folded name, in Wine's order
+    std::string tail;                           // what followed the values
+};
+
+struct UserReg {
+    std::string header;
+    std::vector<RegBlock> blocks;
+    std::unordered_map<std::u16string, std::size_t> blockIndex; // folded joined path -> block
+    // Every key that exists: each block's path and all that lead to it, with
+    // the escaped texts of its components.
+    std::unordered_map<std::u16string, std::vector<std::string>> keys;
+    bool changed = false;
+};
+
+// Reads a hive file. nullopt, with the reason, when it is not in Wine's format.
+std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason = nullptr);
+
+// An empty hive with Wine's header; `arch` is "win32", "win64" or empty.
+UserReg NewUserReg(const std::string& arch);
+
+// Opens or creates a key. True when it was created.
+bool CreateRegKey(UserReg& hive, const KeyPath& path, std::uint64_t now);
+
+// Sets a value of an existing key (created first when missing). Data is as
+// the registry holds it: strings in UTF-16 little-endian. Setting a value to
+// what it already holds changes nothing, as in Wine.
+void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name, std::uint32_t type,
+                 const std::string& data, std::uint64_t now);
+
+std::string SerializeUserReg(const UserReg& hive);
+
+// The text that Wine writes for a string: backslash escapes, code units above
+// 127 as \x with hex digits; `escaped` are two further characters to escape.
+std::string EscapeRegString(std::u16string_view text, const char* escaped);
+// The value's data as Wine writes it after the "=".
+std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column);

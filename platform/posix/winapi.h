@@ -1,0 +1,85 @@
+#pragma once
+
+// The Win32 types, constants and functions that the migration uses, under
+// their Win32 names, implemented on POSIX over a Wine prefix
+// ($WINEPREFIX, or ~/.wine): its drive_c/windows is the Windows directory and
+// its user.reg is HKEY_CURRENT_USER.
+
+#include <cstdint>
+
+using BYTE = unsigned char;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using INT = int;
+using BOOL = int;
+using LONG = std::int32_t;
+using LSTATUS = long;
+using REGSAM = DWORD;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPDWORD = DWORD*;
+using LPCVOID = const void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
+
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+constexpr REGSAM KEY_WRITE = 0x20006;
+
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+
+// Error codes, with the Win32 numbers where Win32 has one of the meaning.
+constexpr LSTATUS ERROR_SUCCESS = 0;
+constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
+constexpr LSTATUS ERROR_PATH_NOT_FOUND = 3;
+constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
+constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
+constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LSTATUS ERROR_SHARING_VIOLATION = 32;
+constexpr LSTATUS ERROR_DISK_FULL = 112;
+constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
+constexpr LSTATUS ERROR_BADDB = 1009;
+constexpr LSTATUS ERROR_REGISTRY_IO_FAILED = 1016;
+
+// Files and directories (kernel32).
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+DWORD GetFileAttributesA(LPCSTR path);
+
+// Profile files (kernel32), read as Wine reads them.
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                               LPCSTR fileName);
+
+// Strings and messages (kernel32, user32).
+int lstrlenA(LPCSTR text);
+LPSTR lstrcatA(LPSTR destination, LPCSTR source);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void* arguments);
+
+// Registry (advapi32), over the prefix's user.reg. The values set are kept in
+// memory and reach user.reg together, on RegFlushKey(HKEY_CURRENT_USER).
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+                        LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegFlushKey(HKEY key);
