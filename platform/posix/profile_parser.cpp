@@ -42,9 +42,8 @@ Profile ParseProfile(std::string_view bytes) {
     std::size_t next = 0;
     while (next < all.size()) {
         const std::size_t start = next;
-        // Lines end at LF; only when no LF follows at all do they end at CR.
-        std::size_t end = all.find(u'\n', start);
-        if (end == std::u16string_view::npos) end = all.find(u'\r', start);
+        // A line ends at CR or at LF, whichever comes first.
+        const std::size_t end = all.find_first_of(u"\r\n", start);
         next = end == std::u16string_view::npos ? all.size() : end + 1;
         const std::u16string_view line = TrimProfileSpace(all.substr(start, next - start));
         if (line.empty()) continue;
@@ -54,7 +53,8 @@ Profile ParseProfile(std::string_view bytes) {
             if (close != std::u16string_view::npos && close > 0) {
                 profile.sections.emplace_back();
                 current = &profile.sections.back();
-                profile.sectionIndex.emplace(FoldCase(UpToNul(line.substr(1, close - 1))),
+                const std::u16string_view name = TrimProfileSpace(line.substr(1, close - 1));
+                profile.sectionIndex.emplace(FoldCase(UpToNul(name)),
                                              profile.sections.size() - 1);
                 continue;
             }

@@ -1,5 +1,7 @@
 #include "text_encoding.h"
 
+#include <algorithm>
+
 namespace {
 
 // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
@@ -17,7 +19,10 @@ char EncodeUnit(char16_t unit) {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
     for (int i = 0; i < 32; ++i)
         if (kHighControls[i] == unit) return static_cast<char>(0x80 + i);
-    return '?';
+    const BestFit* end = kCp1252BestFit + kCp1252BestFitCount;
+    const BestFit* fit = std::lower_bound(kCp1252BestFit, end, unit,
+                                          [](const BestFit& entry, char16_t wanted) { return entry.unit < wanted; });
+    return fit != end && fit->unit == unit ? static_cast<char>(fit->byte) : '?';
 }
 
 void AppendCodePoint(std::u16string& out, char32_t cp) {

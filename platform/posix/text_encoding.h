@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -8,11 +9,19 @@
 // so that every byte comes back unchanged.
 
 std::u16string DecodeCp1252(std::string_view bytes);
-// Characters that Windows-1252 lacks become '?'.
+// Characters that Windows-1252 lacks become a similar one where Windows has a
+// "best fit" for them, '?' otherwise.
 std::string EncodeCp1252(std::u16string_view text);
 // UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
 std::u16string DecodeUtf8(std::string_view bytes);
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
+
+struct BestFit {
+    char16_t unit;
+    unsigned char byte;
+};
+extern const BestFit kCp1252BestFit[];
+extern const std::size_t kCp1252BestFitCount;
 
 // Case folding for the comparisons in which Wine ignores letter case.
 char16_t FoldCase(char16_t c);
