@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,26 +25,50 @@ std::vector<std::string> CorpusFiles() {
     return names;
 }
 
-RegistryDump Migrate(const std::vector<std::string>& command, const std::string& profile, int* exitStatus) {
+// The blocks of Software\Tavik in a user.reg, without their time stamps.
+std::string TavikBlocks(const std::string& userReg) {
+    std::istringstream lines(userReg);
+    std::string line, blocks;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line[0] == '[') {
+            inside = line.rfind("[Software\\\\Tavik\\\\", 0) == 0;
+            if (inside) line = line.substr(0, line.find("] ") + 1);
+        }
+        if (inside && line.rfind("#time=", 0) != 0 && !line.empty()) blocks += line + "\n";
+    }
+    return blocks;
+}
+
+struct Migration {
+    RegistryDump dump;
+    std::string blocks; // as saved in user.reg
+    int exitStatus = -1;
+};
+
+Migration Migrate(const std::vector<std::string>& command, const std::string& profile) {
     WinePrefix prefix;
     prefix.WriteProfile(profile);
-    *exitStatus = RunProcess(command, prefix.Options()).exitStatus;
-    RegistryDump dump = prefix.DumpRegistry();
+    Migration result;
+    result.exitStatus = RunProcess(command, prefix.Options()).exitStatus;
+    prefix.StopWineServer(); // Wine saves the registry as its server stops
+    result.blocks = TavikBlocks(ReadFile(prefix.UserReg()));
+    RegistryDump& dump = result.dump = prefix.DumpRegistry();
     // The directory the tool was started from differs by platform.
     dump.values.erase("Files\\TavikDirectory");
-    return dump;
+    return result;
 }
 
 class ProfileReading : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ProfileReading, NativeProgramMatchesWine) {
     const std::string profile = ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam());
-    int wineStatus = -1;
-    int nativeStatus = -1;
-    const RegistryDump underWine = Migrate({"wine", TAVIK_WINDOWS_PROGRAM}, profile, &wineStatus);
-    const RegistryDump native = Migrate({TAVIK_NATIVE_PROGRAM}, profile, &nativeStatus);
-    EXPECT_EQ(wineStatus, 0);
-    EXPECT_EQ(nativeStatus, 0);
+    const Migration wine = Migrate({"wine", TAVIK_WINDOWS_PROGRAM}, profile);
+    const Migration ours = Migrate({TAVIK_NATIVE_PROGRAM}, profile);
+    EXPECT_EQ(wine.exitStatus, 0);
+    EXPECT_EQ(ours.exitStatus, 0);
+    const RegistryDump& underWine = wine.dump;
+    const RegistryDump& native = ours.dump;
     EXPECT_EQ(native.keys, underWine.keys);
     for (const auto& [name, value] : underWine.values) {
         const auto found = native.values.find(name);
@@ -54,6 +79,13 @@ TEST_P(ProfileReading, NativeProgramMatchesWine) {
     }
     for (const auto& [name, value] : native.values)
         if (!underWine.values.count(name)) ADD_FAILURE() << name << " is extra: " << value;
+    // Written in user.reg as Wine writes it, apart from the start directory.
+    const auto withoutStart = [](std::string blocks) {
+        const std::size_t at = blocks.find("\"TavikDirectory\"=");
+        return at == std::string::npos ? blocks : blocks.erase(at, blocks.find('\n', at) - at);
+    };
+    EXPECT_NE(wine.blocks.find("[Software\\\\Tavik\\\\Files]"), std::string::npos) << wine.blocks;
+    EXPECT_EQ(withoutStart(ours.blocks), withoutStart(wine.blocks));
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, ProfileReading, ::testing::ValuesIn(CorpusFiles()),

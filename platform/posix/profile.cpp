@@ -15,6 +15,15 @@
 
 namespace {
 
+// The modification time of a stat result, named differently on macOS.
+const timespec& ModifiedTime(const struct stat& info) {
+#ifdef __APPLE__
+    return info.st_mtimespec;
+#else
+    return info.st_mtim;
+#endif
+}
+
 enum class ProfileState { Parsed, Missing, Unreadable };
 
 struct CachedProfile {
@@ -39,7 +48,8 @@ std::optional<std::string> ProfilePath(const std::string& name) {
 
 bool SameFile(const CachedProfile& cached, const struct stat& info) {
     return cached.device == info.st_dev && cached.inode == info.st_ino && cached.size == info.st_size &&
-           cached.modified.tv_sec == info.st_mtim.tv_sec && cached.modified.tv_nsec == info.st_mtim.tv_nsec;
+           cached.modified.tv_sec == ModifiedTime(info).tv_sec &&
+           cached.modified.tv_nsec == ModifiedTime(info).tv_nsec;
 }
 
 bool ReadWholeFile(int fd, std::string& content) {
@@ -77,7 +87,7 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
                 gCache.device = info.st_dev;
                 gCache.inode = info.st_ino;
                 gCache.size = info.st_size;
-                gCache.modified = info.st_mtim;
+                gCache.modified = ModifiedTime(info);
             } else {
                 gCache.size = -1;
                 state = ProfileState::Unreadable;

@@ -16,6 +16,7 @@ public:
     WinePrefix& operator=(const WinePrefix&) = delete;
 
     const std::string& Path() const { return path_; }
+    std::string UserReg() const { return path_ + "/user.reg"; }
     std::string WindowsDirectory() const { return path_ + "/drive_c/windows"; }
     // A directory inside drive C:, the working directory of the runs.
     std::string WorkDirectory() const { return path_ + "/drive_c/work"; }

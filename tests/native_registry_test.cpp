@@ -1,0 +1,157 @@
+// What the native program does to a Wine prefix's user.reg: Wine reads it
+// back, everything else in it stays, and each refusal leaves it as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/process.h"
+#include "support/registry_dump.h"
+#include "support/wine_prefix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Removes the blocks of Software\Tavik, with the empty line before each.
+std::string WithoutTavikBlocks(const std::string& userReg) {
+    std::string rest;
+    std::size_t pos = 0;
+    while (pos < userReg.size()) {
+        std::size_t end = userReg.find('\n', pos);
+        end = end == std::string::npos ? userReg.size() : end + 1;
+        const std::string line = userReg.substr(pos, end - pos);
+        if (line.rfind("[Software\\\\Tavik\\\\", 0) == 0) {
+            if (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "\n\n") == 0) rest.pop_back();
+            // Skip the block: up to the next key or the end.
+            std::size_t next = userReg.find("\n[", end - 1);
+            pos = next == std::string::npos ? userReg.size() : next + 1;
+            if (next != std::string::npos) rest += "\n";
+            continue;
+        }
+        rest += line;
+        pos = end;
+    }
+    return rest;
+}
+
+class NativeRegistry : public ::testing::Test {
+protected:
+    void SetUp() override { prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE)); }
+
+    ProcessResult Run() { return RunProcess({TAVIK_NATIVE_PROGRAM}, prefix_.Options()); }
+
+    // A refusal: exit status 2, one line on standard error that says what to
+    // do, and user.reg as it was.
+    void ExpectRefusal(const std::string& advice) {
+        const std::string before = ReadFile(prefix_.UserReg());
+        const ProcessResult run = Run();
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(advice), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        EXPECT_EQ(ReadFile(prefix_.UserReg()), before);
+    }
+
+    WinePrefix prefix_;
+};
+
+TEST_F(NativeRegistry, WineReadsTheValuesAndEverythingElseStays) {
+    const std::string before = ReadFile(prefix_.UserReg());
+    ASSERT_EQ(Run().exitStatus, 0);
+    const std::string after = ReadFile(prefix_.UserReg());
+    EXPECT_EQ(WithoutTavikBlocks(after), before);
+    EXPECT_NE(after.find("\n[Software\\\\Tavik\\\\Emulator] "), std::string::npos);
+
+    const ProcessResult query = prefix_.Wine({"reg", "query", "HKCU\\Software\\Tavik\\Emulator", "/v", "SXCycles"});
+    EXPECT_EQ(query.exitStatus, 0);
+    EXPECT_NE(query.out.find("REG_DWORD"), std::string::npos) << query.out;
+    EXPECT_NE(query.out.find("0x5a"), std::string::npos) << query.out;
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Files\\LastDocument"), Sz("C:\\Tavik\\Saves\\work.sav"));
+}
+
+TEST_F(NativeRegistry, RunThatChangesNothingLeavesTheFileAlone) {
+    ASSERT_EQ(Run().exitStatus, 0);
+    const std::string first = ReadFile(prefix_.UserReg());
+    struct stat before;
+    ASSERT_EQ(::stat(prefix_.UserReg().c_str(), &before), 0);
+    ASSERT_EQ(Run().exitStatus, 0);
+    struct stat after;
+    ASSERT_EQ(::stat(prefix_.UserReg().c_str(), &after), 0);
+    EXPECT_EQ(ReadFile(prefix_.UserReg()), first);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "not rewritten";
+}
+
+TEST_F(NativeRegistry, MissingUserRegIsCreatedInWinesFormat) {
+    fs::remove(prefix_.UserReg());
+    ASSERT_EQ(Run().exitStatus, 0);
+    const std::string created = ReadFile(prefix_.UserReg());
+    EXPECT_EQ(created.rfind("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
+                            "\n#arch=win64\n\n[Software\\\\Tavik\\\\Disassembler] ",
+                            0),
+              0u)
+        << created.substr(0, 200);
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(90));
+}
+
+TEST_F(NativeRegistry, PermissionsAndSymbolicLinkAreKept) {
+    const std::string target = prefix_.Path() + "/elsewhere.reg";
+    fs::rename(prefix_.UserReg(), target);
+    fs::create_symlink("elsewhere.reg", prefix_.UserReg());
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(Run().exitStatus, 0);
+    EXPECT_TRUE(fs::is_symlink(prefix_.UserReg()));
+    EXPECT_NE(ReadFile(target).find("[Software\\\\Tavik\\\\Files]"), std::string::npos);
+    struct stat info;
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST_F(NativeRegistry, RefusesWhileAWineserverRuns) {
+    ASSERT_EQ(RunProcess({"wineserver", "-p"}, prefix_.Options()).exitStatus, 0); // stays until killed
+    ExpectRefusal("wineserver -k");
+}
+
+TEST_F(NativeRegistry, RefusesAFileThatIsNotAWineRegistry) {
+    WriteFile(prefix_.UserReg(), "[HKEY_CURRENT_USER\\Software]\n\"a\"=\"b\"\n");
+    ExpectRefusal("not a Wine registry file");
+}
+
+TEST_F(NativeRegistry, RefusesATruncatedFile) {
+    const std::string full = ReadFile(prefix_.UserReg());
+    const std::size_t cut = full.find("\"=\"", full.size() / 2) + 5; // inside a string value
+    WriteFile(prefix_.UserReg(), full.substr(0, cut));
+    ExpectRefusal("not a Wine registry file");
+}
+
+TEST_F(NativeRegistry, RefusesAFileWithBinaryBytes) {
+    std::string full = ReadFile(prefix_.UserReg());
+    full.insert(full.size() / 2, std::string("\0\x01\xff", 3));
+    WriteFile(prefix_.UserReg(), full);
+    ExpectRefusal("not a Wine registry file");
+}
+
+TEST_F(NativeRegistry, RefusesAReadOnlyUserReg) {
+    ASSERT_EQ(::chmod(prefix_.UserReg().c_str(), 0444), 0);
+    ExpectRefusal("writable");
+}
+
+TEST_F(NativeRegistry, WindowsDirectoryThatLeavesNoRoomIsRefused) {
+    // 250 characters of Windows directory leave no room for "/Tavik.ini".
+    ProcessOptions options = prefix_.Options();
+    const std::string windows = "/drive_c/windows";
+    options.environment[0].second = "/" + std::string(250 - windows.size() - 1, 'p');
+    const ProcessResult run = RunProcess({TAVIK_NATIVE_PROGRAM}, options);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("Windows directory"), std::string::npos) << run.err;
+
+    options.environment[0].second.pop_back(); // 249 characters fit
+    const ProcessResult fits = RunProcess({TAVIK_NATIVE_PROGRAM}, options);
+    EXPECT_EQ(fits.exitStatus, 1);
+    EXPECT_EQ(fits.out.size(), 249 + std::string("/Tavik.ini not found!\r\nTo terminate press any key...\r\n").size());
+}
+
+} // namespace
