@@ -17,8 +17,13 @@ const char kSymbLetters[] = "6AEGSX";
 void CopyRecentFiles(char* pathBuffer, char* keyNameBuffer) {
     gRecentFileCount = ReadProfileInt("MRU", "FileCount", gRecentFileCount);
     WriteRegistryDword("MRU", "FileCount", gRecentFileCount);
-    // Counted in 64 bits so that a count of 2147483647 ends instead of overflowing.
-    for (std::int64_t n = 1; n <= gRecentFileCount; ++n) {
+    CopyRecentFileEntries(1, gRecentFileCount, pathBuffer, keyNameBuffer);
+}
+
+void CopyRecentFileEntries(std::int32_t first, std::int32_t last, char* pathBuffer, char* keyNameBuffer) {
+    // Counted in 64 bits so that a last entry of 2147483647 ends the loop
+    // instead of overflowing it.
+    for (std::int64_t n = first; n <= last; ++n) {
         wsprintfA(keyNameBuffer, "File%d", static_cast<int>(n));
         ReadProfileString("MRU", keyNameBuffer, "", pathBuffer, kPathBufferSize);
         WriteRegistryString("MRU", keyNameBuffer, pathBuffer);

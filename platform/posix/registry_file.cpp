@@ -111,26 +111,33 @@ bool WineServerRunning(const std::string& prefix) {
     return false;
 }
 
+// The directory that holds the file; runs on the same file lock it.
+static std::string DirectoryOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     const auto prefix = WinePrefixDirectory();
     if (!prefix) return ERROR_PATH_NOT_FOUND;
     file.prefix = *prefix;
-    file.lockFd = ::open(file.prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (file.lockFd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
-    while (::flock(file.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) return ErrorFromErrno(errno);
-    }
-    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
+    struct stat info;
+    if (::stat(file.prefix.c_str(), &info) != 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
 
     // A symbolic link stays; the file it points to is the one replaced.
     file.path = file.prefix + "/user.reg";
-    struct stat info;
     if (::lstat(file.path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         char* target = ::realpath(file.path.c_str(), nullptr);
         if (!target) return ERROR_REGISTRY_IO_FAILED;
         file.path = target;
         std::free(target);
     }
+    file.lockFd = ::open(DirectoryOf(file.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (file.lockFd < 0) return ErrorFromErrno(errno);
+    while (::flock(file.lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) return ErrorFromErrno(errno);
+    }
+    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
+
     if (::stat(file.path.c_str(), &info) != 0) {
         if (errno != ENOENT) return ErrorFromErrno(errno);
         file.existed = false;
@@ -152,10 +159,12 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
     const std::string text = SerializeUserReg(hive);
-    const std::size_t slash = file.path.rfind('/');
-    const std::string directory = file.path.substr(0, slash);
-    std::string temporary = directory + "/.user.reg.tavik-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const std::string directory = DirectoryOf(file.path);
+    // One name for the new file: under the lock no other run writes it, and
+    // what a run killed while writing left behind is replaced by the next.
+    const std::string temporary = directory + "/.user.reg.tavik-new";
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return ErrorFromErrno(errno);
 
     struct stat old;

@@ -206,7 +206,8 @@ void OpenBlockForChange(RegBlock& block) {
                 value.dataText += "\n" + std::string(more);
                 continues = !more.empty() && more.back() == '\\';
             }
-            block.values.emplace(FoldCase(name), std::move(value));
+            // A name given twice: the later line wins, as when Wine loads it.
+            block.values[FoldCase(name)] = std::move(value);
             continue;
         }
         block.tail += std::string(line) + "\n";
@@ -464,6 +465,17 @@ void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name,
     block.values[key] = std::move(line);
     block.modified = now;
     hive.changed = true;
+}
+
+std::map<std::u16string, std::map<std::u16string, std::string>> AllRegValues(const UserReg& hive) {
+    std::map<std::u16string, std::map<std::u16string, std::string>> all;
+    for (const RegBlock& block : hive.blocks) {
+        RegBlock copy = block;
+        OpenBlockForChange(copy);
+        auto& values = all[JoinFolded(block.foldedPath, block.foldedPath.size())];
+        for (const auto& [name, line] : copy.values) values[name] = line.dataText;
+    }
+    return all;
 }
 
 std::string SerializeUserReg(const UserReg& hive) {

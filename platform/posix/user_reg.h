@@ -60,6 +60,10 @@ void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name,
 
 std::string SerializeUserReg(const UserReg& hive);
 
+// Every key with a block and its values (data as written after the "="), by
+// folded path and name; a key written twice is merged, the later value winning.
+std::map<std::u16string, std::map<std::u16string, std::string>> AllRegValues(const UserReg& hive);
+
 // The text that Wine writes for a string: backslash escapes, code units above
 // 127 as \x with hex digits; `escaped` are two further characters to escape.
 std::string EscapeRegString(std::u16string_view text, const char* escaped);

@@ -1,0 +1,27 @@
+// Fuzzes the profile reader: any bytes parse, every lookup and copy stays
+// within its buffer, and an integer entry always reads.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "profile_parser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::size_t capacity = input.ConsumeIntegralInRange<std::size_t>(1, 300);
+    const std::string section = input.ConsumeRandomLengthString(16);
+    const std::string key = input.ConsumeRandomLengthString(16);
+    const std::string text = input.ConsumeRemainingBytesAsString();
+    const Profile profile = ParseProfile(text);
+    const std::u16string names[][2] = {
+        {u"Emulator", u"SXCycles"}, {u"MRU", u"File1"}, {u"Serial", u"Wire"},
+        {std::u16string(section.begin(), section.end()), std::u16string(key.begin(), key.end())}};
+    for (const auto& name : names) {
+        const auto value = FindProfileValue(profile, name[0], name[1]);
+        const std::u16string copied = CopyProfileEntry(value ? *value : u"default", capacity);
+        if (copied.size() >= capacity) std::abort();
+        ProfileStringToInteger(CopyProfileEntry(value ? *value : u"", 30));
+    }
+    return 0;
+}
