@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test. Installs the Debian packages that the
-# build and the tests need when they are missing and this runs as root;
-# otherwise names them and stops.
+# Builds everything and runs every test: the suite, the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a minute of fuzzing per
+# fuzz target. With --quick, only the suite. Installs the Debian packages
+# that the build and the tests need when they are missing and this runs as
+# root; otherwise names them and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+[[ ${1:-} == --quick ]] && quick=1
 
-packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 wine wine64 wine32:i386)
+packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 wine wine64 wine32:i386 clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -26,3 +30,12 @@ fi
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
 ctest --preset default
+((quick)) && exit 0
+
+echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize
+cmake --build --preset sanitize -j "$(nproc)"
+ctest --preset sanitize
+
+echo "== Fuzzing, 60 seconds per target"
+scripts/fuzz.sh 60

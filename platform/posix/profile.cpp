@@ -66,36 +66,32 @@ bool ReadWholeFile(int fd, std::string& content) {
 }
 
 ProfileState OpenProfile(const char* fileName, const Profile** profile) {
-    if (gCache.requestedName != fileName || gCache.path.empty() || ::access(gCache.path.c_str(), F_OK) != 0) {
-        gCache = CachedProfile{};
-        gCache.requestedName = fileName;
-        const auto path = ProfilePath(fileName);
-        if (!path) return ProfileState::Missing;
-        gCache.path = *path;
-    }
+    *profile = &gCache.profile;
+    struct stat info;
+    // Usually the file is the one parsed for the last read: one stat tells.
+    if (gCache.requestedName == fileName && !gCache.path.empty() && ::stat(gCache.path.c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode) && SameFile(gCache, info))
+        return ProfileState::Parsed;
+
+    gCache = CachedProfile{};
+    gCache.requestedName = fileName;
+    const auto path = ProfilePath(fileName);
+    if (!path) return ProfileState::Missing;
+    gCache.path = *path;
     // Opened without blocking, so that a FIFO of that name cannot hang the run.
     const int fd = ::open(gCache.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? ProfileState::Missing : ProfileState::Unreadable;
-    struct stat info;
     ProfileState state = ProfileState::Unreadable;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    std::string content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadWholeFile(fd, content)) {
+        gCache.profile = ParseProfile(content);
+        gCache.device = info.st_dev;
+        gCache.inode = info.st_ino;
+        gCache.size = info.st_size;
+        gCache.modified = ModifiedTime(info);
         state = ProfileState::Parsed;
-        if (!SameFile(gCache, info)) {
-            std::string content;
-            if (ReadWholeFile(fd, content)) {
-                gCache.profile = ParseProfile(content);
-                gCache.device = info.st_dev;
-                gCache.inode = info.st_ino;
-                gCache.size = info.st_size;
-                gCache.modified = ModifiedTime(info);
-            } else {
-                gCache.size = -1;
-                state = ProfileState::Unreadable;
-            }
-        }
     }
     ::close(fd);
-    *profile = &gCache.profile;
     return state;
 }
 

@@ -27,10 +27,10 @@ void RedirectOrDie(const std::string& path, int flags, int target) {
 
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    const std::string scratch = MakeTempDirectory("process");
-    const std::string outPath = scratch + "/out";
-    const std::string errPath = scratch + "/err";
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& argv, const ProcessOptions& options, const std::string& outPath,
+            const std::string& errPath) {
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -46,11 +46,29 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+} // namespace
+
+int StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    return Spawn(argv, options, "/dev/null", "/dev/null");
+}
+
+int WaitForExit(int pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    const std::string scratch = MakeTempDirectory("process");
+    const std::string outPath = scratch + "/out";
+    const std::string errPath = scratch + "/err";
+    const pid_t pid = Spawn(argv, options, outPath, errPath);
     ProcessResult result;
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitStatus = WaitForExit(pid);
     result.out = ReadAndRemove(outPath);
     result.err = ReadAndRemove(errPath);
     RemoveTree(scratch);

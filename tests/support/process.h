@@ -21,6 +21,11 @@ struct ProcessOptions {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// Starts a program without waiting, its output discarded; WaitForExit gives
+// its exit status, -1 when a signal ended it.
+int StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+int WaitForExit(int pid);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::string MakeTempDirectory(const std::string& stem);
