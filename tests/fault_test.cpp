@@ -193,16 +193,16 @@ TEST(Faults, EightRunsAtOnceOnOneFileTakeTurns) {
         ASSERT_TRUE(hive) << "round " << round;
         auto values = AllRegValues(*hive);
         const auto& mru = values[u"software\\tavik\\mru"];
-        const std::string sx = values[u"software\\tavik\\emulator"][u"sxcycles"];
+        const std::string sx = values[u"software\\tavik\\emulator"]["sxcycles"];
         const int count = static_cast<int>(std::stoul(sx.substr(6), nullptr, 16)) - 1000;
         const int k = (count - 2000) / 500;
         ASSERT_TRUE(k >= 0 && k < runs) << sx;
         char expected[32];
         std::snprintf(expected, sizeof expected, "dword:%08x", count);
-        EXPECT_EQ(mru.at(u"filecount"), expected);
+        EXPECT_EQ(mru.at("filecount"), expected);
         for (int n = 1; n <= count; ++n) {
             const std::string name = "file" + std::to_string(n);
-            const auto found = mru.find(std::u16string(name.begin(), name.end()));
+            const auto found = mru.find(name);
             ASSERT_NE(found, mru.end()) << name;
             EXPECT_EQ(found->second, "\"C:\\\\run" + std::to_string(k) + "\\\\document " + std::to_string(n) + ".sav\"");
         }

@@ -38,11 +38,11 @@ TEST(UserReg, KeysAndValuesTakeWinesOrderAndSpelling) {
                              "[Zeta] 1700000000\n#time=3\n\"Z\"=dword:00000001\n";
     auto hive = ParseUserReg(text);
     ASSERT_TRUE(hive);
-    EXPECT_FALSE(CreateRegKey(*hive, {u"SOFTWARE"}, kTime)) << "exists as a parent";
-    EXPECT_TRUE(CreateRegKey(*hive, {u"Software", u"Tavik", u"Files"}, kTime));
-    SetRegValue(*hive, {u"Software", u"Tavik", u"Files"}, u"b", 1, Utf16(u"\u00e9\"q\\1"), kTime);
-    SetRegValue(*hive, {u"Software", u"Tavik", u"Files"}, u"A", 4, std::string("\xFB\xFF\xFF\xFF", 4), kTime);
-    SetRegValue(*hive, {u"ZETA"}, u"z", 4, std::string("\x01\0\0\0", 4), kTime + 1);
+    EXPECT_FALSE(CreateRegKey(*hive, MakeRegKeyRef({u"SOFTWARE"}), kTime)) << "exists as a parent";
+    EXPECT_TRUE(CreateRegKey(*hive, MakeRegKeyRef({u"Software", u"Tavik", u"Files"}), kTime));
+    SetRegValue(*hive, MakeRegKeyRef({u"Software", u"Tavik", u"Files"}), u"b", 1, Utf16(u"\u00e9\"q\\1"), kTime);
+    SetRegValue(*hive, MakeRegKeyRef({u"Software", u"Tavik", u"Files"}), u"A", 4, std::string("\xFB\xFF\xFF\xFF", 4), kTime);
+    SetRegValue(*hive, MakeRegKeyRef({u"ZETA"}), u"z", 4, std::string("\x01\0\0\0", 4), kTime + 1);
     EXPECT_EQ(SerializeUserReg(*hive),
               "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1\n\n"
               "[Alpha] 1700000000\n#time=1\n\"Keep\"=\"x\"\n\n"
@@ -96,7 +96,7 @@ TEST(ProfileRules, QuotesAroundAValue) {
 
 TEST(ProfileRules, FirstSectionAndFirstKeyOfANameWin) {
     const Profile profile = ParseProfile("[A]\nk=1\nK=2\n[a]\nj=3\n[B]\nnovalue\n");
-    EXPECT_EQ(FindProfileValue(profile, u"a", u"K"), std::optional<std::u16string>(u"1"));
+    EXPECT_EQ(FindProfileValue(profile, u"a", u"K"), std::optional<std::u16string_view>(u"1"));
     EXPECT_EQ(FindProfileValue(profile, u"A", u"j"), std::nullopt);
     EXPECT_EQ(FindProfileValue(profile, u"B", u"novalue"), std::nullopt);
     EXPECT_EQ(FindProfileValue(profile, u"C", u"k"), std::nullopt);

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
+#include "profile_cache.h"
 #include "profile_parser.h"
 #include "text_encoding.h"
 #include "winapi.h"
@@ -33,10 +35,13 @@ struct CachedProfile {
     ino_t inode = 0;
     off_t size = -1;
     timespec modified{};
+    std::chrono::steady_clock::time_point checked; // when the file was last seen unchanged
     Profile profile;
 };
 
-CachedProfile gCache;
+// Never freed: freeing a profile of a million keys at exit would cost more
+// than reading it.
+CachedProfile& gCache = *new CachedProfile;
 
 // A name without a directory is looked for in the Windows directory.
 std::optional<std::string> ProfilePath(const std::string& name) {
@@ -68,10 +73,16 @@ bool ReadWholeFile(int fd, std::string& content) {
 ProfileState OpenProfile(const char* fileName, const Profile** profile) {
     *profile = &gCache.profile;
     struct stat info;
-    // Usually the file is the one parsed for the last read: one stat tells.
-    if (gCache.requestedName == fileName && !gCache.path.empty() && ::stat(gCache.path.c_str(), &info) == 0 &&
-        S_ISREG(info.st_mode) && SameFile(gCache, info))
-        return ProfileState::Parsed;
+    // Usually the file is the one parsed for the last read: one stat tells,
+    // and one per millisecond is enough to see a change.
+    const auto now = std::chrono::steady_clock::now();
+    if (gCache.requestedName == fileName && gCache.size >= 0) {
+        if (now - gCache.checked < std::chrono::milliseconds(1)) return ProfileState::Parsed;
+        if (::stat(gCache.path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && SameFile(gCache, info)) {
+            gCache.checked = now;
+            return ProfileState::Parsed;
+        }
+    }
 
     gCache = CachedProfile{};
     gCache.requestedName = fileName;
@@ -89,6 +100,7 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
         gCache.inode = info.st_ino;
         gCache.size = info.st_size;
         gCache.modified = ModifiedTime(info);
+        gCache.checked = now;
         state = ProfileState::Parsed;
     }
     ::close(fd);
@@ -117,6 +129,10 @@ std::u16string ProfileString(LPCSTR section, LPCSTR key, std::u16string defaultV
 }
 
 } // namespace
+
+void ForgetProfiles() {
+    gCache = CachedProfile{};
+}
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
                                LPCSTR fileName) {

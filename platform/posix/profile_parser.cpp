@@ -2,6 +2,8 @@
 
 #include "text_encoding.h"
 
+#include <algorithm>
+
 namespace {
 
 // Names and values end at a NUL byte, as C strings do.
@@ -30,14 +32,33 @@ std::u16string_view TrimProfileSpace(std::u16string_view text) {
     return text;
 }
 
+namespace {
+
+// Appends the folded name to the profile's names; the view stays valid as
+// the names were given room for the whole text at the start.
+std::u16string_view FoldedName(Profile& profile, std::u16string_view name) {
+    const std::size_t start = profile.names.size();
+    for (char16_t c : UpToNul(name)) profile.names.push_back(FoldCase(c));
+    return std::u16string_view(profile.names.data() + start, profile.names.size() - start);
+}
+
+} // namespace
+
 Profile ParseProfile(std::string_view bytes) {
-    const std::u16string text = DecodeProfileBytes(bytes);
-    const std::u16string_view all(text);
     Profile profile;
+    profile.text = DecodeProfileBytes(bytes);
+    // Views point into the text: keep it out of the string's inline buffer,
+    // which would move with the profile.
+    profile.text.reserve(16);
+    profile.names.reserve(profile.text.size() + 1);
+    // Room for a key per line in a large section, so that its table is not
+    // rebuilt again and again as it grows.
+    const std::size_t lines = static_cast<std::size_t>(std::count(profile.text.begin(), profile.text.end(), u'\n'));
+    const std::u16string_view all(profile.text.data(), profile.text.size());
     // Lines before the first section header belong to a section without a name.
     profile.sections.emplace_back();
-    profile.sectionIndex.emplace(u"", 0);
-    ProfileSection* current = &profile.sections.back();
+    profile.sectionIndex.emplace(FoldedName(profile, u""), 0);
+    std::size_t current = 0;
 
     std::size_t next = 0;
     while (next < all.size()) {
@@ -52,34 +73,42 @@ Profile ParseProfile(std::string_view bytes) {
             const std::size_t close = line.rfind(u']');
             if (close != std::u16string_view::npos && close > 0) {
                 profile.sections.emplace_back();
-                current = &profile.sections.back();
-                const std::u16string_view name = TrimProfileSpace(line.substr(1, close - 1));
-                profile.sectionIndex.emplace(FoldCase(UpToNul(name)),
-                                             profile.sections.size() - 1);
+                current = profile.sections.size() - 1;
+                profile.sectionIndex.emplace(FoldedName(profile, TrimProfileSpace(line.substr(1, close - 1))), current);
                 continue;
             }
         }
 
+        ProfileSection& section = profile.sections[current];
+        if (section.index.size() == 1024) section.index.reserve(lines); // a large section: grown once
         const std::size_t equals = line.find(u'=');
-        if (equals == std::u16string_view::npos) {
-            current->keys.emplace(FoldCase(UpToNul(line)), std::nullopt);
-            continue;
-        }
-        const std::u16string_view name = TrimProfileSpace(line.substr(0, equals));
-        const std::u16string_view value = TrimProfileSpace(line.substr(equals + 1));
-        current->keys.emplace(FoldCase(UpToNul(name)), std::u16string(UpToNul(value)));
+        const std::u16string_view name = equals == std::u16string_view::npos ? line
+                                                                            : TrimProfileSpace(line.substr(0, equals));
+        const ProfileValue value = equals == std::u16string_view::npos
+                                       ? ProfileValue{{}, false}
+                                       : ProfileValue{UpToNul(TrimProfileSpace(line.substr(equals + 1))), true};
+        const std::u16string_view folded = FoldedName(profile, name);
+        if (section.index.emplace(folded, section.keys.size()).second) section.keys.emplace_back(folded, value);
     }
     return profile;
 }
 
-std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
-                                               std::u16string_view key) {
-    const auto found = profile.sectionIndex.find(FoldCase(TrimProfileSpace(section)));
+std::optional<std::u16string_view> FindProfileValue(const Profile& profile, std::u16string_view section,
+                                                    std::u16string_view key) {
+    const auto found = profile.sectionIndex.find(FoldCase(UpToNul(TrimProfileSpace(section))));
     if (found == profile.sectionIndex.end()) return std::nullopt;
     const ProfileSection& keys = profile.sections[found->second];
-    const auto entry = keys.keys.find(FoldCase(TrimProfileSpace(key)));
-    if (entry == keys.keys.end()) return std::nullopt;
-    return entry->second;
+    const std::u16string folded = FoldCase(UpToNul(TrimProfileSpace(key)));
+    std::size_t at = keys.next;
+    if (at >= keys.keys.size() || keys.keys[at].first != folded) {
+        const auto entry = keys.index.find(folded);
+        if (entry == keys.index.end()) return std::nullopt;
+        at = entry->second;
+    }
+    keys.next = at + 1;
+    const ProfileValue& value = keys.keys[at].second;
+    if (!value.present) return std::nullopt;
+    return value.text;
 }
 
 std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity) {

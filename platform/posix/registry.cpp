@@ -4,15 +4,17 @@
 // all at once, so a run that dies earlier leaves user.reg as it was.
 #include <time.h>
 
+#include <memory>
 #include <string>
 
+#include "profile_cache.h"
 #include "registry_file.h"
 #include "text_encoding.h"
 #include "user_reg.h"
 #include "winapi.h"
 
 struct HKEY__ {
-    KeyPath path;
+    std::shared_ptr<const RegKeyRef> key;
 };
 
 namespace {
@@ -22,9 +24,14 @@ struct RegistrySession {
     LSTATUS loadStatus = ERROR_SUCCESS;
     RegistryFile file;
     UserReg hive;
+    // The key opened last: the run opens the same few keys again and again.
+    std::string lastSubKey;
+    std::shared_ptr<const RegKeyRef> lastKey;
 };
 
-RegistrySession gSession;
+// Never freed: freeing a hive of a million values at exit would cost more
+// than writing it.
+RegistrySession& gSession = *new RegistrySession;
 
 LSTATUS LoadOnce() {
     if (!gSession.loaded) {
@@ -67,11 +74,15 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!subKey || !result) return ERROR_INVALID_PARAMETER;
     if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
-    KeyPath path = SplitKeyPath(subKey);
-    if (path.empty()) return ERROR_INVALID_PARAMETER;
-    const bool created = CreateRegKey(gSession.hive, path, FileTimeNow());
+    if (!gSession.lastKey || gSession.lastSubKey != subKey) {
+        const KeyPath path = SplitKeyPath(subKey);
+        if (path.empty()) return ERROR_INVALID_PARAMETER;
+        gSession.lastKey = std::make_shared<const RegKeyRef>(MakeRegKeyRef(path));
+        gSession.lastSubKey = subKey;
+    }
+    const bool created = CreateRegKey(gSession.hive, *gSession.lastKey, FileTimeNow());
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = new HKEY__{std::move(path)};
+    *result = new HKEY__{gSession.lastKey};
     return ERROR_SUCCESS;
 }
 
@@ -81,6 +92,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     const std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
     std::string stored;
     if (IsStringType(type)) {
+        stored.reserve(2 * bytes.size());
         // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
         for (char16_t unit : DecodeCp1252(bytes)) {
             stored.push_back(static_cast<char>(unit & 0xFF));
@@ -89,7 +101,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     } else {
         stored = bytes;
     }
-    SetRegValue(gSession.hive, key->path, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
+    SetRegValue(gSession.hive, *key->key, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
     return ERROR_SUCCESS;
 }
 
@@ -103,8 +115,12 @@ LSTATUS RegFlushKey(HKEY key) {
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!gSession.loaded) return ERROR_SUCCESS;
     LSTATUS status = gSession.loadStatus;
+    ForgetProfiles();
     if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
     ReleaseRegistryFile(gSession.file);
-    gSession = RegistrySession{};
+    // The next call loads the file again; the hive's memory goes with that.
+    gSession.loaded = false;
+    gSession.lastKey.reset();
+    gSession.lastSubKey.clear();
     return status;
 }

@@ -167,8 +167,8 @@ bool ParseValueLine(std::string_view line, ValueLine& value, std::u16string& nam
         if (after == std::string_view::npos || after >= line.size() || line[after] != '=') return false;
         equals = after;
     }
-    value.nameText = std::string(line.substr(0, equals));
-    value.dataText = std::string(line.substr(equals + 1));
+    value.text = std::string(line);
+    value.nameLength = equals;
     return ParseValueData(line.substr(equals + 1), continues);
 }
 
@@ -178,6 +178,42 @@ std::string BlockHeaderText(const RegBlock& block) {
                   static_cast<unsigned long long>((block.modified - kFiletimeOf1970) / kFiletimePerSecond),
                   static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
     return "[" + JoinTexts(block.componentTexts) + stamp;
+}
+
+void PutValue(RegBlock& block, std::string folded, ValueLine value) {
+    const auto [at, added] = block.valueIndex.emplace(std::move(folded), block.values.size());
+    if (added)
+        block.values.push_back(std::move(value));
+    else
+        block.values[at->second] = std::move(value);
+}
+
+// The values in the order Wine keeps them: by folded name. The first sixteen
+// bytes of the key, packed into two numbers, decide most comparisons without
+// following a pointer.
+std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
+    struct SortKey {
+        std::uint64_t high, low;
+        const std::string* name;
+        const ValueLine* value;
+    };
+    std::vector<SortKey> order;
+    order.reserve(block.valueIndex.size());
+    for (const auto& [key, index] : block.valueIndex) {
+        std::uint64_t packed[2] = {0, 0};
+        for (std::size_t i = 0; i < 16; ++i)
+            packed[i / 8] = (packed[i / 8] << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+        order.push_back({packed[0], packed[1], &key, &block.values[index]});
+    }
+    std::sort(order.begin(), order.end(), [](const SortKey& a, const SortKey& b) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        return *a.name < *b.name;
+    });
+    std::vector<const ValueLine*> sorted;
+    sorted.reserve(order.size());
+    for (const SortKey& entry : order) sorted.push_back(entry.value);
+    return sorted;
 }
 
 // Turns an unchanged block into one whose values can be edited.
@@ -203,11 +239,12 @@ void OpenBlockForChange(RegBlock& block) {
                 const std::size_t next = rest.find('\n');
                 const std::string_view more = rest.substr(0, next);
                 rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
-                value.dataText += "\n" + std::string(more);
+                value.text += "\n";
+                value.text += more;
                 continues = !more.empty() && more.back() == '\\';
             }
             // A name given twice: the later line wins, as when Wine loads it.
-            block.values[FoldCase(name)] = std::move(value);
+            PutValue(block, ValueKey(name), std::move(value));
             continue;
         }
         block.tail += std::string(line) + "\n";
@@ -258,16 +295,19 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
 
 } // namespace
 
-std::string EscapeRegString(std::u16string_view text, const char* escaped) {
+namespace {
+
+// Appends the escaped text; `unit(i)` gives code unit i of `count`.
+template <typename Unit>
+void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* escaped) {
     static const char kEscapes[33] = ".......abtnvfr.............e....";
-    std::string out;
-    out.reserve(text.size() + 8);
     char scratch[16];
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        const bool more = i + 1 < text.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t c = unit(i);
+        const bool more = i + 1 < count;
         if (c > 127) {
-            const bool hexFollows = more && text[i + 1] < 128 && IsHexDigit(static_cast<char>(text[i + 1]));
+            const char16_t next = more ? unit(i + 1) : 0;
+            const bool hexFollows = more && next < 128 && IsHexDigit(static_cast<char>(next));
             std::snprintf(scratch, sizeof scratch, hexFollows ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
             out += scratch;
         } else if (c < 32) {
@@ -276,7 +316,8 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped) {
                 out += '\\';
                 out += kEscapes[c];
             } else {
-                const bool octalFollows = more && text[i + 1] >= u'0' && text[i + 1] <= u'7';
+                const char16_t next = more ? unit(i + 1) : 0;
+                const bool octalFollows = more && next >= u'0' && next <= u'7';
                 std::snprintf(scratch, sizeof scratch, octalFollows ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
                 out += scratch;
             }
@@ -285,23 +326,34 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped) {
             out += static_cast<char>(c);
         }
     }
+}
+
+} // namespace
+
+std::string EscapeRegString(std::u16string_view text, const char* escaped) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    AppendEscaped(out, text.size(), [&](std::size_t i) { return text[i]; }, escaped);
     return out;
 }
 
 std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
     const bool isString = type == 1 || type == 2 || type == 7;
     if (isString && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 && data.back() == 0) {
-        std::u16string units;
-        for (std::size_t i = 0; i < data.size(); i += 2)
-            units.push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                                  (static_cast<unsigned char>(data[i + 1]) << 8)));
-        std::string prefix;
+        std::string out;
+        out.reserve(data.size() / 2 + 16);
         if (type != 1) {
             char kind[16];
             std::snprintf(kind, sizeof kind, "str(%x):", type);
-            prefix = kind;
+            out = kind;
         }
-        return prefix + "\"" + EscapeRegString(units, "\"\"") + "\"";
+        out += '"';
+        AppendEscaped(out, data.size() / 2, [&](std::size_t i) {
+            return static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
+                                         (static_cast<unsigned char>(data[2 * i + 1]) << 8));
+        }, "\"\"");
+        out += '"';
+        return out;
     }
     char scratch[32];
     if (type == 4 && data.size() == 4) {
@@ -400,34 +452,27 @@ UserReg NewUserReg(const std::string& arch) {
 
 namespace {
 
-std::vector<std::u16string> FoldPath(const KeyPath& path) {
-    std::vector<std::u16string> folded;
-    for (const std::u16string& component : path) folded.push_back(FoldCase(component));
-    return folded;
-}
-
 // Adds the block of a key; the components that exist keep their spelling.
-std::size_t InsertBlock(UserReg& hive, const KeyPath& path, const std::vector<std::u16string>& folded,
-                        std::uint64_t now) {
+std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
     RegBlock block;
-    block.foldedPath = folded;
-    for (std::size_t depth = path.size(); depth > 0; --depth) {
-        const auto known = hive.keys.find(JoinFolded(folded, depth));
+    block.foldedPath = key.folded;
+    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
+        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
         if (known != hive.keys.end()) {
             block.componentTexts = known->second;
             break;
         }
     }
-    for (std::size_t i = block.componentTexts.size(); i < path.size(); ++i)
-        block.componentTexts.push_back(EscapeRegString(path[i], "[]"));
+    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
+        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
     block.changed = true;
     block.modified = now;
 
-    DropEmptyParentBlocks(hive, folded);
+    DropEmptyParentBlocks(hive, key.folded);
     // Blocks stand in the order of a walk through the tree with sorted subkeys.
-    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), folded,
-                                     [](const std::vector<std::u16string>& key, const RegBlock& other) {
-                                         return key < other.foldedPath;
+    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
+                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
+                                         return path < other.foldedPath;
                                      });
     const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
     hive.blocks.insert(at, std::move(block));
@@ -439,47 +484,80 @@ std::size_t InsertBlock(UserReg& hive, const KeyPath& path, const std::vector<st
 
 } // namespace
 
-bool CreateRegKey(UserReg& hive, const KeyPath& path, std::uint64_t now) {
-    const std::vector<std::u16string> folded = FoldPath(path);
-    if (hive.keys.count(JoinFolded(folded, folded.size()))) return false;
-    InsertBlock(hive, path, folded, now);
+RegKeyRef MakeRegKeyRef(const KeyPath& path) {
+    RegKeyRef key{path, {}, {}};
+    for (const std::u16string& component : path) key.folded.push_back(FoldCase(component));
+    key.joined = JoinFolded(key.folded, key.folded.size());
+    return key;
+}
+
+bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
+    if (hive.keys.count(key.joined)) return false;
+    InsertBlock(hive, key, now);
     return true;
 }
 
-void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name, std::uint32_t type,
+void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                  const std::string& data, std::uint64_t now) {
-    const std::vector<std::u16string> folded = FoldPath(path);
-    const auto found = hive.blockIndex.find(JoinFolded(folded, folded.size()));
+    const auto found = hive.blockIndex.find(key.joined);
     // A key that had subkeys only, and so no block, gets one now.
-    RegBlock& block =
-        hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, path, folded, now)];
+    RegBlock& block = hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now)];
     OpenBlockForChange(block);
-    const std::u16string key = FoldCase(name);
-    auto existing = block.values.find(key);
+    const auto [slot, added] = block.valueIndex.try_emplace(ValueKey(name), block.values.size());
+    if (added) block.values.emplace_back();
+    ValueLine* old = added ? nullptr : &block.values[slot->second];
     ValueLine line;
-    line.nameText = existing != block.values.end() ? existing->second.nameText
-                    : name.empty()                 ? "@"
-                                                   : "\"" + EscapeRegString(name, "\"\"") + "\"";
-    line.dataText = FormatRegData(type, data, line.nameText.size() + 1);
-    if (existing != block.values.end() && existing->second.dataText == line.dataText) return;
-    block.values[key] = std::move(line);
+    line.text = old ? std::string(old->Name()) : name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
+    line.nameLength = line.text.size();
+    line.text += '=';
+    line.text += FormatRegData(type, data, line.text.size());
+    if (old && old->text == line.text) return;
+    block.values[slot->second] = std::move(line);
     block.modified = now;
     hive.changed = true;
 }
 
-std::map<std::u16string, std::map<std::u16string, std::string>> AllRegValues(const UserReg& hive) {
-    std::map<std::u16string, std::map<std::u16string, std::string>> all;
+std::string ValueKey(std::u16string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    for (char16_t unit : name) {
+        const char16_t c = FoldCase(unit);
+        if (c < 0x80) {
+            key.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            key.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            key.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return key;
+}
+
+std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive) {
+    std::map<std::u16string, std::map<std::string, std::string>> all;
     for (const RegBlock& block : hive.blocks) {
         RegBlock copy = block;
         OpenBlockForChange(copy);
         auto& values = all[JoinFolded(block.foldedPath, block.foldedPath.size())];
-        for (const auto& [name, line] : copy.values) values[name] = line.dataText;
+        for (const auto& [name, index] : copy.valueIndex) values[name] = std::string(copy.values[index].Data());
     }
     return all;
 }
 
 std::string SerializeUserReg(const UserReg& hive) {
-    std::string out = hive.header;
+    // Sized first: a hive of a million values is tens of megabytes.
+    std::size_t size = hive.header.size();
+    for (const RegBlock& block : hive.blocks) {
+        size += block.raw.size() + block.tail.size() + 128;
+        for (const std::string& meta : block.metaLines) size += meta.size() + 1;
+        for (const ValueLine& value : block.values) size += value.text.size() + 1;
+    }
+    std::string out;
+    out.reserve(size);
+    out = hive.header;
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
         // A block opened for a change that came to nothing stays as it was.
@@ -496,7 +574,10 @@ std::string SerializeUserReg(const UserReg& hive) {
         }
         out += BlockHeaderText(block);
         for (const std::string& meta : block.metaLines) out += meta + "\n";
-        for (const auto& [folded, value] : block.values) out += value.nameText + "=" + value.dataText + "\n";
+        for (const ValueLine* value : SortedValues(block)) {
+            out += value->text;
+            out += '\n';
+        }
         out += block.tail;
     }
     return out;

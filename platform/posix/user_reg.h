@@ -16,9 +16,14 @@
 
 using KeyPath = std::vector<std::u16string>; // components below the hive's root
 
+// One value as in the file: the name ("\"Name\"" or "@"), "=", the data
+// with its continuation lines, without the final line end. One string, as a
+// hive may hold a million of them.
 struct ValueLine {
-    std::string nameText; // as in the file: "\"Name\"" or "@"
-    std::string dataText; // after the "=", continuation lines included, no final line end
+    std::string text;
+    std::size_t nameLength = 0;
+    std::string_view Name() const { return std::string_view(text).substr(0, nameLength); }
+    std::string_view Data() const { return std::string_view(text).substr(nameLength + 1); }
 };
 
 struct RegBlock {
@@ -29,7 +34,8 @@ struct RegBlock {
     // Filled once the block is opened for a change:
     std::uint64_t modified = 0;         // FILETIME of the last change (100 ns units since 1601), 0 for none
     std::vector<std::string> metaLines; // "#class=...", "#link" and others, "#time" aside
-    std::map<std::u16string, ValueLine> values; // by folded name, in Wine's order
+    std::vector<ValueLine> values;                           // in the order read or added
+    std::unordered_map<std::string, std::size_t> valueIndex; // ValueKey(name) -> values
     std::string tail;                           // what followed the values
 };
 
@@ -49,20 +55,33 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason =
 // An empty hive with Wine's header; `arch` is "win32", "win64" or empty.
 UserReg NewUserReg(const std::string& arch);
 
+// A key's path with its folded forms, worked out once for many values.
+struct RegKeyRef {
+    KeyPath path;
+    std::vector<std::u16string> folded;
+    std::u16string joined; // folded components joined by '\'
+};
+RegKeyRef MakeRegKeyRef(const KeyPath& path);
+
 // Opens or creates a key. True when it was created.
-bool CreateRegKey(UserReg& hive, const KeyPath& path, std::uint64_t now);
+bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 
 // Sets a value of an existing key (created first when missing). Data is as
 // the registry holds it: strings in UTF-16 little-endian. Setting a value to
 // what it already holds changes nothing, as in Wine.
-void SetRegValue(UserReg& hive, const KeyPath& path, const std::u16string& name, std::uint32_t type,
+void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
 std::string SerializeUserReg(const UserReg& hive);
 
+// A value's name as the key it is found and sorted by: folded, each UTF-16
+// code unit written as in UTF-8, so that byte order is Wine's order and most
+// names fit a string without an allocation.
+std::string ValueKey(std::u16string_view name);
+
 // Every key with a block and its values (data as written after the "="), by
-// folded path and name; a key written twice is merged, the later value winning.
-std::map<std::u16string, std::map<std::u16string, std::string>> AllRegValues(const UserReg& hive);
+// folded path and ValueKey; a key written twice is merged, the later value winning.
+std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive);
 
 // The text that Wine writes for a string: backslash escapes, code units above
 // 127 as \x with hex digits; `escaped` are two further characters to escape.

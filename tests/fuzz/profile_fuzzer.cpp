@@ -19,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {std::u16string(section.begin(), section.end()), std::u16string(key.begin(), key.end())}};
     for (const auto& name : names) {
         const auto value = FindProfileValue(profile, name[0], name[1]);
-        const std::u16string copied = CopyProfileEntry(value ? *value : u"default", capacity);
+        const std::u16string_view found = value ? *value : std::u16string_view(u"default");
+        const std::u16string copied = CopyProfileEntry(found, capacity);
         if (copied.size() >= capacity) std::abort();
-        ProfileStringToInteger(CopyProfileEntry(value ? *value : u"", 30));
+        ProfileStringToInteger(CopyProfileEntry(found, 30));
     }
     return 0;
 }

@@ -55,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::u16string name = PickName(edit);
         const std::uint32_t type = edit.PickValueInArray({1u, 3u, 4u, 7u});
         const std::string value = edit.ConsumeRemainingBytesAsString();
-        CreateRegKey(*hive, path, 0x1dd85b6fa237ae0ull);
-        SetRegValue(*hive, path, name, type, value, 0x1dd85b6fa237ae0ull);
+        const RegKeyRef key = MakeRegKeyRef(path);
+        CreateRegKey(*hive, key, 0x1dd85b6fa237ae0ull);
+        SetRegValue(*hive, key, name, type, value, 0x1dd85b6fa237ae0ull);
         std::u16string joined;
         for (const std::u16string& component : path) joined += (joined.empty() ? u"" : u"\\") + FoldCase(component);
         const std::string nameText = name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
-        std::string& slot = expected[joined][FoldCase(name)];
+        std::string& slot = expected[joined][ValueKey(name)];
         const std::string data = FormatRegData(type, value, nameText.size() + 1);
         slot = data;
     }

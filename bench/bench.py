@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+"""Measures what a migration costs: a typical run against the floor of
+starting a process and against the Windows program under Wine, growth with
+the number of recent files, and the processor time of the key wait.
+
+Prints a table and writes it as CSV. Run through bench/run.sh, which builds
+the release configuration first."""
+
+import argparse
+import csv
+import os
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def make_prefix(path):
+    env = wine_env(path)
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, check=True)
+    os.makedirs(os.path.join(path, "drive_c", "work"), exist_ok=True)
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all")
+    return env
+
+
+def stop_wineserver(prefix):
+    env = wine_env(prefix)
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def typical_profile():
+    """Every catalogue key set, 8 recent files, all six Symb strings."""
+    with open(os.path.join(ROOT, "examples", "Tavik.ini"), newline="") as example:
+        text = example.read()
+    text = text[: text.index("[MRU]")]
+    text += "[MRU]\r\nFileCount=8\r\n" + "".join(f"File{n}=C:\\Tavik\\Saves\\game{n}.sav\r\n" for n in range(1, 9))
+    text += "[Disassembler]\r\n" + "".join(f"Symb{c}=C:\\Tavik\\Symbols\\{c}.sym\r\n" for c in "6AEGSX")
+    return text
+
+
+def recent_files_profile(count):
+    lines = [f"[MRU]\r\nFileCount={count}\r\n"]
+    lines.extend(f"File{n}=C:\\Tavik\\Saves\\document {n}.sav\r\n" for n in range(1, count + 1))
+    return "".join(lines)
+
+
+def run_once(argv, env, cwd, timeout=None):
+    """Wall seconds, CPU seconds and peak resident kB of one run."""
+    start = time.perf_counter()
+    errors = tempfile.TemporaryFile()
+    process = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=errors, start_new_session=True)
+    deadline = None if timeout is None else start + timeout
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid:
+            break
+        if deadline and time.perf_counter() > deadline:
+            process.kill()
+            os.wait4(process.pid, 0)
+            return None
+        time.sleep(0.001)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        errors.seek(0)
+        raise RuntimeError(f"{argv} ended with status {os.waitstatus_to_exitcode(status)}: {errors.read().decode()}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def measure(argv, prefix, profile, runs, under_wine, timeout=None):
+    """Medians over runs; before each run user.reg is the prefix's own again
+    and, under Wine, no wineserver runs (every run starts cold)."""
+    with open(os.path.join(prefix, "drive_c", "windows", "Tavik.ini"), "w", newline="") as out:
+        out.write(profile)
+    pristine = os.path.join(prefix, "user.reg.pristine")
+    samples = []
+    try:
+        for _ in range(runs):
+            if under_wine:
+                stop_wineserver(prefix)
+            shutil.copyfile(pristine, os.path.join(prefix, "user.reg"))
+            sample = run_once(argv, wine_env(prefix), os.path.join(prefix, "drive_c", "work"), timeout)
+            if sample is None:
+                return None
+            samples.append(sample)
+    finally:
+        if under_wine:
+            stop_wineserver(prefix)
+    return tuple(statistics.median(s[i] for s in samples) for i in range(3))
+
+
+def process_cpu_ticks(pids):
+    total = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            total += int(fields[11]) + int(fields[12])
+        except OSError:
+            pass
+    return total
+
+
+def prefix_processes(prefix):
+    """Processes started for this prefix: the program, and Wine's own."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if f"WINEPREFIX={prefix}".encode() in environ.read().split(b"\0"):
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def key_wait_cpu(argv, prefix, seconds=5.0):
+    """Per cent of one core used while the tool waits for a key in a terminal."""
+    profile = os.path.join(prefix, "drive_c", "windows", "Tavik.ini")
+    if os.path.exists(profile):
+        os.remove(profile)
+    socket = f"tavik-bench-{os.getpid()}"
+    env = wine_env(prefix)
+    command = " ".join(f"'{arg}'" for arg in argv)
+    subprocess.run(["tmux", "-L", socket, "new-session", "-d", "-x", "100", "-y", "20",
+                    f"WINEPREFIX={prefix} WINEDEBUG=-all {command}; sleep 60"], env=env, check=True)
+    try:
+        deadline = time.time() + 60
+        while "not found!" not in subprocess.run(["tmux", "-L", socket, "capture-pane", "-p"],
+                                                 capture_output=True, text=True).stdout:
+            if time.time() > deadline:
+                raise RuntimeError("the tool did not show its message")
+            time.sleep(0.2)
+        time.sleep(1)
+        pids = prefix_processes(prefix)
+        before = process_cpu_ticks(pids)
+        time.sleep(seconds)
+        used = (process_cpu_ticks(pids) - before) / os.sysconf("SC_CLK_TCK")
+        return 100.0 * used / seconds, len(pids)
+    finally:
+        subprocess.run(["tmux", "-L", socket, "kill-server"], stderr=subprocess.DEVNULL)
+        stop_wineserver(prefix)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--csv", default=None)
+    options = parser.parse_args()
+    native = os.path.join(options.build, "tavikmigrate")
+    windows = os.path.join(options.build, "windows", "tavikmigrate.exe")
+    floor = os.path.join(options.build, "bench", "do_nothing")
+    rows = []
+
+    def add(case, program, result, note=""):
+        wall, cpu, rss = result if result else (None, None, None)
+        rows.append(dict(case=case, program=program,
+                         wall_ms="" if wall is None else f"{wall * 1000:.1f}",
+                         cpu_ms="" if cpu is None else f"{cpu * 1000:.1f}",
+                         peak_mb="" if rss is None else f"{rss / 1024:.1f}", note=note))
+
+    with tempfile.TemporaryDirectory(prefix="tavik-bench-") as scratch:
+        prefix = os.path.join(scratch, "wine")
+        print("creating a Wine prefix ...", flush=True)
+        make_prefix(prefix)
+        shutil.copyfile(os.path.join(prefix, "user.reg"), os.path.join(prefix, "user.reg.pristine"))
+
+        typical = typical_profile()
+        floor_result = measure([floor], prefix, typical, options.runs, False)
+        native_result = measure([native], prefix, typical, options.runs, False)
+        wine_result = measure(["wine", windows], prefix, typical, max(3, options.runs // 3), True)
+        add("typical profile", "do-nothing program", floor_result)
+        add("typical profile", "native", native_result,
+            f"{native_result[0] / floor_result[0]:.2f} x do-nothing; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
+        add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
+
+        previous = {}
+        wine_gave_up = False
+        for count in (1000, 10000, 100000, 1000000):
+            profile = recent_files_profile(count)
+            for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", ["wine", windows], True)):
+                if under_wine and wine_gave_up:
+                    add(f"{count} recent files", program, None, "not run: the smaller count took over a minute")
+                    continue
+                runs = 3 if count >= 100000 or under_wine else 5
+                result = measure(argv, prefix, profile, runs, under_wine, timeout=60 if under_wine else None)
+                if result is None:
+                    wine_gave_up = True
+                    add(f"{count} recent files", program, None, "over a minute")
+                    continue
+                note = ""
+                if program in previous:
+                    note = f"{result[0] / previous[program]:.1f} x the time of a tenth as many"
+                previous[program] = result[0]
+                add(f"{count} recent files", program, result, note)
+
+        for program, argv in (("native", [native]), ("Windows program under Wine", ["wine", windows])):
+            share, processes = key_wait_cpu(argv, prefix)
+            rows.append(dict(case="key wait, 5 s in a terminal", program=program, wall_ms="", cpu_ms="",
+                             peak_mb="", note=f"{share:.2f} % of one core ({processes} processes)"))
+
+    headers = ["case", "program", "wall_ms", "cpu_ms", "peak_mb", "note"]
+    widths = {h: max(len(h), *(len(str(r[h])) for r in rows)) for h in headers}
+    print("  ".join(h.ljust(widths[h]) for h in headers))
+    for row in rows:
+        print("  ".join(str(row[h]).ljust(widths[h]) for h in headers))
+    target = options.csv or os.path.join(options.build, "bench", "results.csv")
+    with open(target, "w", newline="") as out:
+        writer = csv.DictWriter(out, fieldnames=headers)
+        writer.writeheader()
+        writer.writerows(rows)
+    print(f"(medians; CSV in {target})")
+
+
+if __name__ == "__main__":
+    main()
