@@ -9,4 +9,5 @@ mkdir -p build/bench
 # The floor: a statically linked program that does nothing.
 printf 'int main() { return 0; }\n' > build/bench/do_nothing.cpp
 g++ -O2 -static build/bench/do_nothing.cpp -o build/bench/do_nothing
+g++ -O2 -static bench/measure.cpp -o build/bench/measure
 exec python3 bench/bench.py "$@"

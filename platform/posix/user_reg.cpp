@@ -181,11 +181,11 @@ std::string BlockHeaderText(const RegBlock& block) {
 }
 
 void PutValue(RegBlock& block, std::string folded, ValueLine value) {
-    const auto [at, added] = block.valueIndex.emplace(std::move(folded), block.values.size());
+    const auto [index, added] = block.valueIndex.Insert(std::move(folded));
     if (added)
         block.values.push_back(std::move(value));
     else
-        block.values[at->second] = std::move(value);
+        block.values[index] = std::move(value);
 }
 
 // The values in the order Wine keeps them: by folded name. The first sixteen
@@ -199,7 +199,8 @@ std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
     };
     std::vector<SortKey> order;
     order.reserve(block.valueIndex.size());
-    for (const auto& [key, index] : block.valueIndex) {
+    for (std::size_t index = 0; index < block.valueIndex.size(); ++index) {
+        const std::string& key = block.valueIndex.keys[index];
         std::uint64_t packed[2] = {0, 0};
         for (std::size_t i = 0; i < 16; ++i)
             packed[i / 8] = (packed[i / 8] << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
@@ -503,18 +504,43 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     // A key that had subkeys only, and so no block, gets one now.
     RegBlock& block = hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now)];
     OpenBlockForChange(block);
-    const auto [slot, added] = block.valueIndex.try_emplace(ValueKey(name), block.values.size());
+    const auto [index, added] = block.valueIndex.Insert(ValueKey(name));
     if (added) block.values.emplace_back();
-    ValueLine* old = added ? nullptr : &block.values[slot->second];
+    ValueLine* old = added ? nullptr : &block.values[index];
     ValueLine line;
     line.text = old ? std::string(old->Name()) : name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
     line.nameLength = line.text.size();
     line.text += '=';
     line.text += FormatRegData(type, data, line.text.size());
     if (old && old->text == line.text) return;
-    block.values[slot->second] = std::move(line);
+    block.values[index] = std::move(line);
     block.modified = now;
     hive.changed = true;
+}
+
+std::pair<std::size_t, bool> ValueIndex::Insert(std::string key) {
+    const std::size_t hash = std::hash<std::string>{}(key);
+    if (2 * (keys.size() + 1) > slots.size()) {
+        // Kept at most half full, a power of two in size; rebuilt from the
+        // stored hashes.
+        std::size_t size = 16;
+        while (size < 4 * (keys.size() + 1)) size *= 2;
+        slots.assign(size, 0);
+        for (std::size_t i = 0; i < hashes.size(); ++i) {
+            std::size_t at = hashes[i] & (slots.size() - 1);
+            while (slots[at]) at = (at + 1) & (slots.size() - 1);
+            slots[at] = static_cast<std::uint32_t>(i + 1);
+        }
+    }
+    std::size_t at = hash & (slots.size() - 1);
+    for (; slots[at]; at = (at + 1) & (slots.size() - 1)) {
+        const std::size_t index = slots[at] - 1;
+        if (hashes[index] == hash && keys[index] == key) return {index, false};
+    }
+    slots[at] = static_cast<std::uint32_t>(keys.size() + 1);
+    keys.push_back(std::move(key));
+    hashes.push_back(hash);
+    return {keys.size() - 1, true};
 }
 
 std::string ValueKey(std::u16string_view name) {
@@ -542,7 +568,8 @@ std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const 
         RegBlock copy = block;
         OpenBlockForChange(copy);
         auto& values = all[JoinFolded(block.foldedPath, block.foldedPath.size())];
-        for (const auto& [name, index] : copy.valueIndex) values[name] = std::string(copy.values[index].Data());
+        for (std::size_t index = 0; index < copy.valueIndex.size(); ++index)
+            values[copy.valueIndex.keys[index]] = std::string(copy.values[index].Data());
     }
     return all;
 }

@@ -26,6 +26,19 @@ struct ValueLine {
     std::string_view Data() const { return std::string_view(text).substr(nameLength + 1); }
 };
 
+// Finds a block's values by key without an allocation per value: open
+// addressing over the keys, which stand in the order of the values.
+struct ValueIndex {
+    std::vector<std::string> keys; // ValueKey of each value, by index
+    std::vector<std::size_t> hashes;
+    std::vector<std::uint32_t> slots; // value index + 1; 0 is free
+
+    // The index of the key and false; or, when it is new, the index it was
+    // given (the next one) and true.
+    std::pair<std::size_t, bool> Insert(std::string key);
+    std::size_t size() const { return keys.size(); }
+};
+
 struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
@@ -35,7 +48,7 @@ struct RegBlock {
     std::uint64_t modified = 0;         // FILETIME of the last change (100 ns units since 1601), 0 for none
     std::vector<std::string> metaLines; // "#class=...", "#link" and others, "#time" aside
     std::vector<ValueLine> values;                           // in the order read or added
-    std::unordered_map<std::string, std::size_t> valueIndex; // ValueKey(name) -> values
+    ValueIndex valueIndex;                                   // by ValueKey(name)
     std::string tail;                           // what followed the values
 };
 
