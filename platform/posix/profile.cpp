@@ -11,6 +11,7 @@
 
 #include "profile_cache.h"
 #include "profile_parser.h"
+#include "read_file.h"
 #include "text_encoding.h"
 #include "winapi.h"
 #include "wine_paths.h"
@@ -55,19 +56,6 @@ bool SameFile(const CachedProfile& cached, const struct stat& info) {
     return cached.device == info.st_dev && cached.inode == info.st_ino && cached.size == info.st_size &&
            cached.modified.tv_sec == ModifiedTime(info).tv_sec &&
            cached.modified.tv_nsec == ModifiedTime(info).tv_nsec;
-}
-
-bool ReadWholeFile(int fd, std::string& content) {
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0) return true;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        content.append(chunk, static_cast<std::size_t>(got));
-    }
 }
 
 ProfileState OpenProfile(const char* fileName, const Profile** profile) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "read_file.h"
 #include "wine_paths.h"
 
 namespace {
@@ -45,31 +46,10 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-bool ReadAll(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char chunk[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return ok;
-}
-
 // The architecture line of system.reg, for a user.reg made anew.
 std::string PrefixArchitecture(const std::string& prefix) {
     std::string system;
-    if (!ReadAll(prefix + "/system.reg", system)) return "";
+    if (!ReadWholeFile(prefix + "/system.reg", system)) return "";
     const std::size_t at = system.find("\n#arch=");
     if (at == std::string::npos) return "";
     const std::size_t end = system.find('\n', at + 1);
@@ -149,7 +129,7 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     // A user.reg without write permission is one the user wants left alone.
     if (!(info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
     std::string text;
-    if (!ReadAll(file.path, text)) return ErrorFromErrno(errno);
+    if (!ReadWholeFile(file.path, text)) return ErrorFromErrno(errno);
     auto parsed = ParseUserReg(text);
     if (!parsed) return ERROR_BADDB;
     hive = std::move(*parsed);

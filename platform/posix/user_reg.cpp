@@ -217,16 +217,22 @@ std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
     return sorted;
 }
 
+// Takes the first line off `rest`, without its line end.
+std::string_view NextLine(std::string_view& rest) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    return line;
+}
+
 // Turns an unchanged block into one whose values can be edited.
 void OpenBlockForChange(RegBlock& block) {
     if (block.changed) return;
     block.changed = true;
     std::string_view rest(block.raw);
-    rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1)); // the header line
+    NextLine(rest); // the header line
     while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        const std::string_view line = NextLine(rest);
         if (line.rfind("#time=", 0) == 0) continue; // written anew with the change
         if (line.rfind("#", 0) == 0) {
             block.metaLines.emplace_back(line);
@@ -237,9 +243,7 @@ void OpenBlockForChange(RegBlock& block) {
         bool continues = false;
         if ((line.rfind("\"", 0) == 0 || line.rfind("@=", 0) == 0) && ParseValueLine(line, value, name, &continues)) {
             while (continues && !rest.empty()) {
-                const std::size_t next = rest.find('\n');
-                const std::string_view more = rest.substr(0, next);
-                rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
+                const std::string_view more = NextLine(rest);
                 value.text += "\n";
                 value.text += more;
                 continues = !more.empty() && more.back() == '\\';
@@ -270,11 +274,9 @@ void Reindex(UserReg& hive) {
 bool HoldsValuesOrMeta(const RegBlock& block) {
     if (block.changed) return !block.values.empty() || !block.metaLines.empty();
     std::string_view rest(block.raw);
-    rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1));
+    NextLine(rest); // the header line
     while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        const std::string_view line = NextLine(rest);
         if (!line.empty() && (line[0] == '"' || line[0] == '@' || (line[0] == '#' && line.rfind("#time=", 0) != 0)))
             return true;
     }

@@ -1,0 +1,29 @@
+#include "read_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool ReadWholeFile(int fd, std::string& content) {
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        content.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ReadWholeFile(fd, content);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok;
+}
