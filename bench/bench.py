@@ -17,12 +17,21 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
+WINE = os.path.join(BUILD, "wine")  # runs a Windows program with the loader chosen for this host
+
+
+def wine_under_test():
+    """The note on which Windows build runs under Wine, and that build's path,
+    as the configure step chose them for this host."""
+    with open(os.path.join(BUILD, "wine-under-test.txt")) as chosen:
+        note, program = chosen.read().splitlines()[:2]
+    return note, program
 
 
 def make_prefix(path):
     env = wine_env(path)
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE, "wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, check=True)
     os.makedirs(os.path.join(path, "drive_c", "work"), exist_ok=True)
 
@@ -153,10 +162,12 @@ def main():
     parser.add_argument("--runs", type=int, default=15)
     parser.add_argument("--csv", default=None)
     options = parser.parse_args()
-    global BUILD
+    global BUILD, WINE
     BUILD = options.build
+    WINE = os.path.join(BUILD, "wine")
     native = os.path.join(options.build, "tavikmigrate")
-    windows = os.path.join(options.build, "windows", "tavikmigrate.exe")
+    wine_note, windows = wine_under_test()
+    print(wine_note, flush=True)
     floor = os.path.join(options.build, "bench", "do_nothing")
     rows = []
 
@@ -176,7 +187,7 @@ def main():
         typical = typical_profile()
         floor_result = measure([floor], prefix, typical, options.runs, False)
         native_result = measure([native], prefix, typical, options.runs, False)
-        wine_result = measure(["wine", windows], prefix, typical, max(3, options.runs // 3), True)
+        wine_result = measure([WINE, windows], prefix, typical, max(3, options.runs // 3), True)
         add("typical profile", "do-nothing program", floor_result)
         add("typical profile", "native", native_result,
             f"{native_result[0] / floor_result[0]:.2f} x do-nothing; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
@@ -186,7 +197,7 @@ def main():
         wine_gave_up = False
         for count in (1000, 10000, 100000, 1000000):
             profile = recent_files_profile(count)
-            for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", ["wine", windows], True)):
+            for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", [WINE, windows], True)):
                 if under_wine and wine_gave_up:
                     add(f"{count} recent files", program, None, "not run: the smaller count took over a minute")
                     continue
@@ -202,7 +213,7 @@ def main():
                 previous[program] = result[0]
                 add(f"{count} recent files", program, result, note)
 
-        for program, argv in (("native", [native]), ("Windows program under Wine", ["wine", windows])):
+        for program, argv in (("native", [native]), ("Windows program under Wine", [WINE, windows])):
             own, total, processes = key_wait_cpu(argv, prefix)
             rows.append(dict(case="key wait, 5 s in a terminal", program=program, wall_ms="", cpu_ms="",
                              peak_mb="", note=f"{own:.2f} % of one core; with Wine's own processes "
@@ -218,7 +229,7 @@ def main():
         writer = csv.DictWriter(out, fieldnames=headers)
         writer.writeheader()
         writer.writerows(rows)
-    print(f"(medians; CSV in {target})")
+    print(f"(medians; CSV in {target}; {wine_note})")
 
 
 if __name__ == "__main__":

@@ -9,7 +9,10 @@ cd "$(dirname "$0")/.."
 quick=0
 [[ ${1:-} == --quick ]] && quick=1
 
-packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 wine wine64 wine32:i386 clang libclang-rt-14-dev)
+# wine32:i386 is installed everywhere; where the kernel runs no 32-bit code
+# the tests run the x86-64 Windows build under wine64 instead.
+packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 clang
+  libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -29,6 +32,7 @@ fi
 
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
+echo "== $(head -n 1 build/wine-under-test.txt)"
 ctest --preset default
 ((quick)) && exit 0
 

@@ -63,7 +63,7 @@ class ProfileReading : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ProfileReading, NativeProgramMatchesWine) {
     const std::string profile = ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam());
-    const Migration wine = Migrate({"wine", TAVIK_WINDOWS_PROGRAM}, profile);
+    const Migration wine = Migrate(WindowsProgramUnderWine(), profile);
     const Migration ours = Migrate({TAVIK_NATIVE_PROGRAM}, profile);
     EXPECT_EQ(wine.exitStatus, 0);
     EXPECT_EQ(ours.exitStatus, 0);

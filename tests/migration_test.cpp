@@ -25,7 +25,7 @@ std::ostream& operator<<(std::ostream& out, const Tool& tool) {
 }
 
 std::vector<Tool> Tools() {
-    return {{"windows", {"wine", TAVIK_WINDOWS_PROGRAM}, true}, {"native", {TAVIK_NATIVE_PROGRAM}, false}};
+    return {{"windows", WindowsProgramUnderWine(), true}, {"native", {TAVIK_NATIVE_PROGRAM}, false}};
 }
 
 using Values = std::map<std::string, RegValue>;

@@ -5,6 +5,10 @@
 
 namespace fs = std::filesystem;
 
+std::vector<std::string> WindowsProgramUnderWine() {
+    return {TAVIK_WINE, TAVIK_WINDOWS_PROGRAM};
+}
+
 WinePrefix::WinePrefix() : root_(MakeTempDirectory("prefix")), path_(root_ + "/wine") {
     const ProcessResult copy = RunProcess({"cp", "-al", TAVIK_WINE_BASE_PREFIX, path_});
     if (copy.exitStatus != 0) throw std::runtime_error("cannot copy the Wine prefix: " + copy.err);
@@ -34,7 +38,7 @@ ProcessOptions WinePrefix::Options() const {
 }
 
 ProcessResult WinePrefix::Wine(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{"wine"};
+    std::vector<std::string> argv{TAVIK_WINE};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, Options());
 }

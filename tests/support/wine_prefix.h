@@ -6,6 +6,10 @@
 #include "process.h"
 #include "registry_dump.h"
 
+// The Windows program under test, as the command line that runs it under
+// Wine: the 32-bit build, or the x86-64 one where Wine runs no 32-bit code.
+std::vector<std::string> WindowsProgramUnderWine();
+
 // A throw-away Wine prefix for one test: a copy of the prefix that the test
 // run created once, with its registry files copied and the rest hard-linked.
 class WinePrefix {
