@@ -5,6 +5,7 @@ set(FUZZ_STANDIN
   platform/posix/cp1252_best_fit.cpp
   platform/posix/profile_parser.cpp
   platform/posix/text_encoding.cpp
+  platform/posix/reg_syntax.cpp
   platform/posix/user_reg.cpp)
 foreach(target profile_fuzzer user_reg_fuzzer)
   add_executable(${target} tests/fuzz/${target}.cpp ${FUZZ_STANDIN})

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,9 +47,13 @@ struct Migration {
     int exitStatus = -1;
 };
 
-Migration Migrate(const std::vector<std::string>& command, const std::string& profile) {
+// Migrates the profile; `userReg`, when given, replaces the text of the
+// prefix's user.reg first.
+Migration Migrate(const std::vector<std::string>& command, const std::string& profile,
+                  const std::function<std::string(const std::string&)>& userReg = nullptr) {
     WinePrefix prefix;
     prefix.WriteProfile(profile);
+    if (userReg) WriteFile(prefix.UserReg(), userReg(ReadFile(prefix.UserReg())));
     Migration result;
     result.exitStatus = RunProcess(command, prefix.Options()).exitStatus;
     prefix.StopWineServer(); // Wine saves the registry as its server stops
@@ -59,12 +64,9 @@ Migration Migrate(const std::vector<std::string>& command, const std::string& pr
     return result;
 }
 
-class ProfileReading : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(ProfileReading, NativeProgramMatchesWine) {
-    const std::string profile = ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam());
-    const Migration wine = Migrate(WindowsProgramUnderWine(), profile);
-    const Migration ours = Migrate({TAVIK_NATIVE_PROGRAM}, profile);
+// The registry as Wine reports it after each program's run: the same keys,
+// and each value with the same name, type and bytes.
+void ExpectSameRegistry(const Migration& wine, const Migration& ours) {
     EXPECT_EQ(wine.exitStatus, 0);
     EXPECT_EQ(ours.exitStatus, 0);
     const RegistryDump& underWine = wine.dump;
@@ -79,6 +81,15 @@ TEST_P(ProfileReading, NativeProgramMatchesWine) {
     }
     for (const auto& [name, value] : native.values)
         if (!underWine.values.count(name)) ADD_FAILURE() << name << " is extra: " << value;
+}
+
+class ProfileReading : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ProfileReading, NativeProgramMatchesWine) {
+    const std::string profile = ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam());
+    const Migration wine = Migrate(WindowsProgramUnderWine(), profile);
+    const Migration ours = Migrate({TAVIK_NATIVE_PROGRAM}, profile);
+    ExpectSameRegistry(wine, ours);
     // Written in user.reg as Wine writes it, apart from the start directory.
     const auto withoutStart = [](std::string blocks) {
         const std::size_t at = blocks.find("\"TavikDirectory\"=");
@@ -94,5 +105,55 @@ INSTANTIATE_TEST_SUITE_P(Corpus, ProfileReading, ::testing::ValuesIn(CorpusFiles
                              std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                              return name;
                          });
+
+} // namespace
+
+namespace {
+
+// A user.reg edited by hand, already holding values of the migration: Wine
+// loads each without a word, and after the run it must read the same values
+// whichever program migrated.
+struct HandEdit {
+    const char* name;
+    std::string blocks; // appended to the prefix's user.reg
+    bool crlf;          // every line end of the file made CR LF
+};
+
+std::ostream& operator<<(std::ostream& out, const HandEdit& edit) {
+    return out << edit.name;
+}
+
+const HandEdit kHandEdits[] = {
+    {"CrLfLineEnds", "\n[Software\\\\Tavik\\\\Files] 1700000000\n\"AutoSave\"=dword:00000000\n\"Kept\"=\"k\"\n", true},
+    {"BlanksShortDwordsAndComments",
+     "\n[Software\\\\Tavik\\\\Emulator] 1700000000\n   \n  \"SXCycles\" = dword:1\n"
+     "\"GXCycles\"=dword:00000002 \n\"KeyMinDelay\"=dword:3 ; was 3\n\t\"Theme\"= \"dark\" ; kept\n"
+     "\"Old\"=str:\"x\"\n\"WaveVolume\"=dword:7",
+     false},
+    {"NamesWineReadsAsOne",
+     "\n[Software\\\\Tavik\\\\MRU] 1700000000\n\"File\xa0" "Count\"=dword:00000009\n"
+     "\"file1\"=\"old\"\n\"FILE1\"=\"older\"\n\"fILE9\"=\"nine\"\n"
+     "\n[Software\\\\Tavik\\\\Macro\\\\] 1700000000\n\"RealSpeed\"=dword:00000005\n\"replaytimeout\"=dword:7\n",
+     false},
+};
+
+class HandEditedUserReg : public ::testing::TestWithParam<HandEdit> {};
+
+TEST_P(HandEditedUserReg, NativeProgramMatchesWine) {
+    const HandEdit& edit = GetParam();
+    const auto edited = [&edit](const std::string& userReg) {
+        std::string text = userReg + edit.blocks;
+        if (!edit.crlf) return text;
+        std::string crlf;
+        for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return crlf;
+    };
+    const std::string profile = ReadFile(TAVIK_EXAMPLE_PROFILE);
+    ExpectSameRegistry(Migrate(WindowsProgramUnderWine(), profile, edited),
+                       Migrate({TAVIK_NATIVE_PROGRAM}, profile, edited));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HandEditedUserReg, ::testing::ValuesIn(kHandEdits),
+                         [](const ::testing::TestParamInfo<HandEdit>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -131,6 +132,21 @@ TEST_F(NativeRegistry, RefusesAFileWithBinaryBytes) {
     full.insert(full.size() / 2, std::string("\0\x01\xff", 3));
     WriteFile(prefix_.UserReg(), full);
     ExpectRefusal("not a Wine registry file");
+}
+
+TEST_F(NativeRegistry, RefusesALineWineWouldMisreadAndNamesIt) {
+    const std::string text = ReadFile(prefix_.UserReg());
+    const auto lines = std::count(text.begin(), text.end(), '\n');
+    WriteFile(prefix_.UserReg(), text + "\n[Software\\\\Other] 1700000000\n\"w\"=dword:-1\n");
+    ExpectRefusal("(line " + std::to_string(lines + 3) + ": its dword is not 1 to 8 hex digits)");
+}
+
+TEST_F(NativeRegistry, RefusesToWriteBesideARegistryLink) {
+    // Wine follows the link, so values beside it would never be read.
+    WriteFile(prefix_.UserReg(), ReadFile(prefix_.UserReg()) +
+                                     "\n[Software\\\\Tavik] 1700000000\n#link\n"
+                                     "\"SymbolicLinkValue\"=hex(6):5c,00,52,00\n");
+    ExpectRefusal("registry link in the prefix's user.reg (HKEY_CURRENT_USER\\Software\\Tavik\\Files)");
 }
 
 TEST_F(NativeRegistry, RefusesAReadOnlyUserReg) {

@@ -63,15 +63,39 @@ TEST(UserReg, EscapesAndLongBinaryDataAsWineWritesThem) {
         EXPECT_LE(end - start + (start ? 0 : 6), 80u);
 }
 
-TEST(UserReg, RejectsWhatIsNotWinesFormat) {
+TEST(UserReg, RefusesWhatWineWouldDropOrMisreadAndSaysWhere) {
     const std::string good = "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=hex:01,\\\n  02\n";
     EXPECT_TRUE(ParseUserReg(good));
-    for (const std::string& bad : {std::string("REGEDIT4\n"), good.substr(0, good.size() - 1),
-                                   good.substr(0, good.size() - 4), good + "\"w\"=\"open\n",
-                                   good + "\"w\"=dword:123\n", good + "[B\n", good + "junk\n",
-                                   good + std::string("\"w\"=\"a\0b\"\n", 11)}) {
-        EXPECT_FALSE(ParseUserReg(bad)) << bad;
+    EXPECT_TRUE(ParseUserReg(good + "  \"w\" = dword:1 ; hand edit\n\"x\"=\"y\" z\n[B] junk")) << "as Wine loads it";
+    const std::pair<std::string, std::string> bad[] = {
+        {"REGEDIT4\n", "line 1"},
+        {good.substr(0, good.size() - 6), "line 4: its hex data goes on past the end"},
+        {good + "\"w\"=\"open\n", "line 6: its string has no closing quote"},
+        {good + "\"w\"=dword:123456789\n", "line 6: its dword"},
+        {good + "\"w\"=dword:-1\n", "line 6: its dword"},
+        {good + "\"w\"=hex:01,,02\n", "line 6: its hex data"},
+        {good + "\"w\"=hex:102\n", "line 6: a byte"},
+        {good + "\"w\"=str(3):\"x\"\n", "line 6: its data"},
+        {good + "[B\n", "line 6: its key name"},
+        {good + "junk\n", "line 6: it is neither"},
+        {"WINE REGISTRY Version 2\n\"v\"=\"x\"\n", "line 2: a value stands before the first key"},
+        {good + std::string("\"w\"=\"a\0b\"\n", 11), "line 6: it holds a NUL byte"},
+    };
+    for (const auto& [text, reason] : bad) {
+        std::string why;
+        EXPECT_FALSE(ParseUserReg(text, &why)) << text;
+        EXPECT_EQ(why.rfind(reason, 0), 0u) << why;
     }
+}
+
+TEST(UserReg, ValuesOfAChangedBlockAreWrittenInWinesShape) {
+    auto hive = ParseUserReg("WINE REGISTRY Version 2\r\n\r\n[A] 1\r\n  \"n\" = dword:1 ; c\r\n\"S\"=str:\"x\"\r\n"
+                             "\"s\"=\"y\"\r\n\"K\"=\"k\"\r\n");
+    ASSERT_TRUE(hive);
+    SetRegValue(*hive, MakeRegKeyRef({u"a"}), u"new", 4, std::string(4, '\0'), kTime);
+    const std::string text = SerializeUserReg(*hive);
+    EXPECT_NE(text.find("\n\"K\"=\"k\"\n\"n\"=dword:00000001\n\"new\"=dword:00000000\n\"S\"=\"y\"\n"), std::string::npos)
+        << "the first spelling, the last data, no CR left: " << text;
 }
 
 TEST(ProfileRules, IntegersReadAsWineReadsThem) {

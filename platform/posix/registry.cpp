@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "error_detail.h"
 #include "profile_cache.h"
 #include "registry_file.h"
 #include "text_encoding.h"
@@ -22,6 +23,9 @@ namespace {
 struct RegistrySession {
     bool loaded = false;
     LSTATUS loadStatus = ERROR_SUCCESS;
+    // Set when a key could not be written as Wine would write it: nothing is
+    // saved then, so that user.reg holds all of the run or none of it.
+    LSTATUS refusal = ERROR_SUCCESS;
     RegistryFile file;
     UserReg hive;
     // The key opened last: the run opens the same few keys again and again.
@@ -77,7 +81,15 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
     if (!gSession.lastKey || gSession.lastSubKey != subKey) {
         const KeyPath path = SplitKeyPath(subKey);
         if (path.empty()) return ERROR_INVALID_PARAMETER;
-        gSession.lastKey = std::make_shared<const RegKeyRef>(MakeRegKeyRef(path));
+        auto ref = std::make_shared<const RegKeyRef>(MakeRegKeyRef(path));
+        if (CrossesRegLink(gSession.hive, *ref)) {
+            // The first key refused is the one the message names.
+            if (gSession.refusal == ERROR_SUCCESS)
+                SetErrorDetail(ERROR_NOT_SUPPORTED, std::string("HKEY_CURRENT_USER\\") + subKey);
+            gSession.refusal = ERROR_NOT_SUPPORTED;
+            return ERROR_NOT_SUPPORTED;
+        }
+        gSession.lastKey = std::move(ref);
         gSession.lastSubKey = subKey;
     }
     const bool created = CreateRegKey(gSession.hive, *gSession.lastKey, FileTimeNow());
@@ -114,12 +126,13 @@ LSTATUS RegCloseKey(HKEY key) {
 LSTATUS RegFlushKey(HKEY key) {
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!gSession.loaded) return ERROR_SUCCESS;
-    LSTATUS status = gSession.loadStatus;
+    LSTATUS status = gSession.loadStatus != ERROR_SUCCESS ? gSession.loadStatus : gSession.refusal;
     ForgetProfiles();
     if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
     ReleaseRegistryFile(gSession.file);
     // The next call loads the file again; the hive's memory goes with that.
     gSession.loaded = false;
+    gSession.refusal = ERROR_SUCCESS;
     gSession.lastKey.reset();
     gSession.lastSubKey.clear();
     return status;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "error_detail.h"
 #include "read_file.h"
 #include "wine_paths.h"
 
@@ -130,8 +131,12 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     if (!(info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
     std::string text;
     if (!ReadWholeFile(file.path, text)) return ErrorFromErrno(errno);
-    auto parsed = ParseUserReg(text);
-    if (!parsed) return ERROR_BADDB;
+    std::string reason;
+    auto parsed = ParseUserReg(text, &reason);
+    if (!parsed) {
+        SetErrorDetail(ERROR_BADDB, reason);
+        return ERROR_BADDB;
+    }
     hive = std::move(*parsed);
     return ERROR_SUCCESS;
 }

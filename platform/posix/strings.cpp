@@ -2,12 +2,16 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 
+#include "error_detail.h"
 #include "winapi.h"
 
 namespace {
 
-// Texts of the errors that the registry functions return; each says what to do.
+// Texts of the errors that the registry functions return; each says what to
+// do. "%s" marks where the error's detail goes, in parentheses.
 struct ErrorText {
     LSTATUS code;
     const char* text;
@@ -25,13 +29,28 @@ const ErrorText kErrorTexts[] = {
                               "the Wine programs or run 'wineserver -k', then run again."},
     {ERROR_DISK_FULL, "The disk is full; user.reg was left as it was. Free some space and run again."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
-    {ERROR_BADDB, "The prefix's user.reg is not a Wine registry file, so it was left as it was; repair or remove "
-                  "it and run again."},
+    {ERROR_BADDB, "The prefix's user.reg is not a Wine registry file as Wine reads it%s, so it was left as it "
+                  "was; repair or remove it and run again."},
+    {ERROR_NOT_SUPPORTED, "A key on the path of the migrated values is a registry link in the prefix's user.reg%s; "
+                          "links are not followed here, so user.reg was left as it was. Run the Windows program "
+                          "under Wine, or remove the link, and run again."},
     {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written, and was left as it was; check the Wine "
                                "prefix's files and run again."},
 };
 
+std::map<LSTATUS, std::string>& Details() {
+    static std::map<LSTATUS, std::string> details;
+    return details;
+}
+
 } // namespace
+
+void SetErrorDetail(LSTATUS code, std::string detail) {
+    if (detail.empty())
+        Details().erase(code);
+    else
+        Details()[code] = std::move(detail);
+}
 
 int lstrlenA(LPCSTR text) {
     return text ? static_cast<int>(std::strlen(text)) : 0;
@@ -61,10 +80,14 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer || size == 0) return 0;
     for (const ErrorText& error : kErrorTexts) {
         if (static_cast<DWORD>(error.code) != messageId) continue;
-        const std::size_t length = std::strlen(error.text);
-        if (length + 1 > size) return 0;
-        std::memcpy(buffer, error.text, length + 1);
-        return static_cast<DWORD>(length);
+        std::string text = error.text;
+        if (const std::size_t mark = text.find("%s"); mark != std::string::npos) {
+            const auto detail = Details().find(error.code);
+            text.replace(mark, 2, detail == Details().end() ? "" : " (" + detail->second + ")");
+        }
+        if (text.size() + 1 > size) return 0;
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return static_cast<DWORD>(text.size());
     }
     return 0;
 }

@@ -6,7 +6,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
+
+#include "reg_syntax.h"
 
 // A registry hive file in Wine's text format ("WINE REGISTRY Version 2"), kept
 // as text so that every block that no change touches is written back byte
@@ -42,6 +45,7 @@ struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
     std::string raw; // the block's text as read, up to the next block
+    bool isLink = false; // holds "#link": the key is a symbolic link to another key
     bool changed = false;
     // Filled once the block is opened for a change:
     std::uint64_t modified = 0;         // FILETIME of the last change (100 ns units since 1601), 0 for none
@@ -58,10 +62,12 @@ struct UserReg {
     // Every key that exists: each block's path and all that lead to it, with
     // the escaped texts of its components.
     std::unordered_map<std::u16string, std::vector<std::string>> keys;
+    std::unordered_set<std::u16string> links; // folded joined paths of the keys that are links
     bool changed = false;
 };
 
-// Reads a hive file. nullopt, with the reason, when it is not in Wine's format.
+// Reads a hive file. nullopt, with the line and the reason, when it is not
+// in Wine's format or holds a line that Wine would drop or misread.
 std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason = nullptr);
 
 // An empty hive with Wine's header; `arch` is "win32", "win64" or empty.
@@ -95,8 +101,6 @@ std::string ValueKey(std::u16string_view name);
 // folded path and ValueKey; a key written twice is merged, the later value winning.
 std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive);
 
-// The text that Wine writes for a string: backslash escapes, code units above
-// 127 as \x with hex digits; `escaped` are two further characters to escape.
-std::string EscapeRegString(std::u16string_view text, const char* escaped);
-// The value's data as Wine writes it after the "=".
-std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column);
+// True when the key, or a key on its path, is a symbolic link: Wine follows
+// it, so values written under the key's own block would not be seen.
+bool CrossesRegLink(const UserReg& hive, const RegKeyRef& key);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Wine's registry text format ("WINE REGISTRY Version 2"), one line at a
+// time: read as Wine's loader reads it, written as Wine's saver writes it.
+//
+// The loader's rules that matter here:
+// - a line ends at "\n"; one "\r" before it is dropped; the last line may
+//   lack its "\n";
+// - blanks before the first character are skipped, and that character gives
+//   the line's kind: "[" a key, "\"" or "@" a value, "#" an option, ";" a
+//   comment, nothing a blank line;
+// - in quoted text, bytes above 127 are UTF-8, and a byte that fits no UTF-8
+//   sequence is dropped (so "File\xa0Count" names the value FileCount);
+// - empty elements of a key path are skipped ("[A\\\\B\\\\]" is A\B).
+// Where the loader would complain and then drop or misread a line, the
+// parsers here refuse it, with the reason: a file is only rewritten when
+// Wine would read from it what we read.
+
+enum class RegLineKind { Blank, Comment, Option, Key, Value, Unknown };
+
+// Takes the next line off `rest`, without its "\n" and one "\r" before it.
+std::string_view NextRegLine(std::string_view& rest);
+
+// The kind of a line; `line` loses its leading blanks.
+RegLineKind ClassifyRegLine(std::string_view& line);
+
+// A key line's path: the non-empty elements, as escaped in the file and
+// decoded.
+struct RegKeyLine {
+    std::vector<std::string> texts;
+    std::vector<std::u16string> names;
+};
+
+// Parses "[path] seconds" (the seconds, or whatever follows "]", are not
+// used). False, with the reason, when Wine would not load it as a key.
+bool ParseRegKeyLine(std::string_view line, RegKeyLine& key, std::string* why);
+
+// One value with its meaning.
+struct RegValueLine {
+    std::u16string name;         // decoded; empty for the default value "@"
+    std::size_t nameLength = 0;  // of the name's text: "\"...\"" or "@"
+    std::uint32_t type = 0;
+    std::string data;  // as the registry holds it: strings in UTF-16LE, with their NUL
+    std::string text;  // the value's lines as read, joined by "\n"
+    bool plain = false; // text is already in the shape Wine writes
+};
+
+// Parses a value line and, for hex data that goes on, its continuation
+// lines, which it takes off `rest`. False, with the reason, when Wine would
+// drop the value or read it otherwise than it reads.
+bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why);
+
+// The text that Wine writes for a string: backslash escapes, code units above
+// 127 as \x with hex digits; `escaped` are two further characters to escape.
+std::string EscapeRegString(std::u16string_view text, const char* escaped);
+
+// The value's data as Wine writes it after the "="; `column` is where the
+// data starts on its line, for wrapping long hex data as Wine does.
+std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column);
+
+// A value's name as Wine writes it: quoted and escaped, or "@" for the
+// default value (whose name is empty).
+std::string FormatRegName(std::u16string_view name);
+
+// The whole value as Wine writes it: name, "=", data.
+std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);
