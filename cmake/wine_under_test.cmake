@@ -7,9 +7,9 @@
 # Our own programs are never used to decide: a 32-bit program of ours that
 # fails under Wine must fail its tests, not switch the suite to the other build.
 #
-# Sets WINDOWS_PROGRAM and WINDOWS_REGDUMP (the build under test) and
-# WINE_COMMAND, a script in the build tree that runs a Windows program (or
-# Wine's own wineboot and reg) with the chosen loader. Wine's wineserver
+# Sets WINDOWS_PROGRAM, WINDOWS_REGDUMP and WINDOWS_REGCASE (the build under
+# test) and WINE_COMMAND, a script in the build tree that runs a Windows
+# program (or Wine's own wineboot and reg) with the chosen loader. Wine's wineserver
 # script serves both loaders, so it is called as it is.
 
 find_program(WINE32_LOADER wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
@@ -53,6 +53,7 @@ else()
 endif()
 set(WINDOWS_PROGRAM ${CMAKE_BINARY_DIR}/${build_dir}/tavikmigrate.exe)
 set(WINDOWS_REGDUMP ${CMAKE_BINARY_DIR}/${build_dir}/regdump.exe)
+set(WINDOWS_REGCASE ${CMAKE_BINARY_DIR}/${build_dir}/regcase.exe)
 set(WINE_COMMAND ${CMAKE_BINARY_DIR}/wine)
 
 file(WRITE ${WINE_COMMAND}
