@@ -6,7 +6,8 @@ set(FUZZ_STANDIN
   platform/posix/profile_parser.cpp
   platform/posix/text_encoding.cpp
   platform/posix/reg_syntax.cpp
-  platform/posix/user_reg.cpp)
+  platform/posix/user_reg.cpp
+  platform/posix/wine_case_table.cpp)
 foreach(target profile_fuzzer user_reg_fuzzer)
   add_executable(${target} tests/fuzz/${target}.cpp ${FUZZ_STANDIN})
   target_include_directories(${target} PRIVATE platform/posix)

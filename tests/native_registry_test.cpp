@@ -6,11 +6,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 #include "support/registry_dump.h"
 #include "support/wine_prefix.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -110,6 +114,27 @@ TEST_F(NativeRegistry, PermissionsAndSymbolicLinkAreKept) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
+// U+0130 is not a capital i to Wine's registry: a value "F\u0130leCount"
+// and a key "Tav\u0130k" are names of their own, which the run neither
+// overwrites nor takes for its own.
+TEST_F(NativeRegistry, NamesThatWineTellsApartStayApart) {
+    WriteFile(prefix_.UserReg(), ReadFile(prefix_.UserReg()) +
+                                     "\n[Software\\\\Tavik\\\\MRU] 1700000000\n#time=1\n\"F\\x130leCount\"=dword:00000007\n"
+                                     "\n[Software\\\\Tav\\x130k\\\\MRU] 1700000000\n#time=1\n\"FileCount\"=dword:00000009\n");
+    ASSERT_EQ(Run().exitStatus, 0);
+    ProcessOptions utf8 = prefix_.Options();
+    utf8.environment.emplace_back("LC_ALL", "C.UTF-8"); // Wine takes the arguments as UTF-8
+    const auto query = [&](const std::string& key, const std::string& name) {
+        return RunProcess({TAVIK_WINE, "reg", "query", "HKCU\\Software\\" + key, "/v", name}, utf8).out;
+    };
+    const std::string migrated = query("Tavik\\MRU", "FileCount");
+    const std::string kept = query("Tavik\\MRU", "F\xC4\xB0leCount");
+    const std::string otherKey = query("Tav\xC4\xB0k\\MRU", "FileCount");
+    EXPECT_NE(migrated.find("REG_DWORD    0x3\r\n"), std::string::npos) << migrated;
+    EXPECT_NE(kept.find("REG_DWORD    0x7\r\n"), std::string::npos) << kept;
+    EXPECT_NE(otherKey.find("REG_DWORD    0x9\r\n"), std::string::npos) << otherKey;
+}
+
 TEST_F(NativeRegistry, RefusesWhileAWineserverRuns) {
     ASSERT_EQ(RunProcess({"wineserver", "-p"}, prefix_.Options()).exitStatus, 0); // stays until killed
     ExpectRefusal("wineserver -k");
@@ -168,6 +193,43 @@ TEST_F(NativeRegistry, WindowsDirectoryThatLeavesNoRoomIsRefused) {
     const ProcessResult fits = RunProcess({TAVIK_NATIVE_PROGRAM}, options);
     EXPECT_EQ(fits.exitStatus, 1);
     EXPECT_EQ(fits.out.size(), 249 + std::string("/Tavik.ini not found!\r\nTo terminate press any key...\r\n").size());
+}
+
+// Wine's registry, given every UTF-16 unit as a one-unit value name and key
+// name (tests/tools/regcase.cpp), takes two units for one name exactly where
+// FoldCase folds them alike, and lists the names in the order of their folds,
+// the order in which Wine writes them to user.reg.
+TEST(NativeRegistryNames, FoldCaseIsWinesRegistryFold) {
+    WinePrefix prefix;
+    const ProcessResult probe = prefix.Wine({TAVIK_REGCASE});
+    ASSERT_EQ(probe.exitStatus, 0) << probe.err;
+    std::map<std::string, std::size_t> units;
+    std::map<std::string, long> previousFold;
+    std::vector<std::string> unlike;
+    std::istringstream lines(probe.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind >> std::hex;
+        std::vector<char16_t> name;
+        for (unsigned unit = 0; fields >> unit;) name.push_back(static_cast<char16_t>(unit));
+        if (name.empty()) {
+            unlike.push_back(line);
+            continue;
+        }
+        const char16_t fold = FoldCase(name[0]);
+        bool alike = true;
+        for (char16_t unit : name) alike = alike && FoldCase(unit) == fold;
+        long& previous = previousFold.emplace(kind, -1).first->second;
+        if (!alike || fold <= previous) unlike.push_back(line);
+        previous = fold;
+        units[kind] += name.size();
+    }
+    // Every unit but NUL, and for keys the separator too.
+    EXPECT_EQ(units, (std::map<std::string, std::size_t>{{"key", 0xFFFE}, {"value", 0xFFFF}}));
+    EXPECT_TRUE(unlike.empty()) << unlike.size() << " names fold unlike Wine's or out of its order, first: "
+                                << unlike.front();
 }
 
 } // namespace

@@ -92,17 +92,11 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
 
 char16_t FoldCase(char16_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
-        return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    if (c == 0x178) return 0xFF;
-    if (c == 0x130) return 'i';
-    // Latin Extended-A pairs capital/small letters at even/odd code points,
-    // except in the stretch from U+0139 to U+0148 and from U+0179 to U+017E.
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
-    return c;
+    const CaseRow* end = kWineCaseRows + kWineCaseRowCount;
+    const CaseRow* row = std::lower_bound(kWineCaseRows, end, c,
+                                          [](const CaseRow& entry, char16_t unit) { return entry.last < unit; });
+    if (row == end || c < row->first || (c - row->first) % row->step != 0) return c;
+    return static_cast<char16_t>(c + row->delta);
 }
 
 std::u16string FoldCase(std::u16string_view text) {

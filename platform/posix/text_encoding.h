@@ -23,6 +23,17 @@ struct BestFit {
 extern const BestFit kCp1252BestFit[];
 extern const std::size_t kCp1252BestFitCount;
 
-// Case folding for the comparisons in which Wine ignores letter case.
+// Case folding as Wine's registry folds key and value names, unit by unit:
+// two names are one when their folds are equal, and Wine sorts names by
+// their folds. No unit outside A to Z folds into ASCII, so that an ASCII name
+// also matches as in Wine's profile functions, which fold A to Z only.
+struct CaseRow {
+    char16_t first, last;
+    int delta;
+    unsigned char step;
+};
+extern const CaseRow kWineCaseRows[];
+extern const std::size_t kWineCaseRowCount;
+
 char16_t FoldCase(char16_t c);
 std::u16string FoldCase(std::u16string_view text);
