@@ -50,9 +50,9 @@ protected:
 
     // A refusal: exit status 2, one line on standard error that says what to
     // do, and user.reg as it was.
-    void ExpectRefusal(const std::string& advice) {
+    void ExpectRefusal(const std::string& advice, const std::vector<std::string>& argv = {TAVIK_NATIVE_PROGRAM}) {
         const std::string before = ReadFile(prefix_.UserReg());
-        const ProcessResult run = Run();
+        const ProcessResult run = RunProcess(argv, prefix_.Options());
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(advice), std::string::npos) << run.err;
@@ -139,6 +139,45 @@ TEST_F(NativeRegistry, RefusesWhileAWineserverRuns) {
     ASSERT_EQ(RunProcess({"wineserver", "-p"}, prefix_.Options()).exitStatus, 0); // stays until killed
     ExpectRefusal("wineserver -k");
 }
+
+// Where Debian's Wine puts the server's directory, and what the run can see of it.
+struct ServerPlace {
+    const char* name;
+    bool runUserDirectory; // /run/user/<uid> exists: the server's directory goes under it
+    bool sameTmpdir;       // the run has the server's TMPDIR, under which the prefix records the directory
+    bool hideProcesses;    // the run sees no /proc
+    bool settled;          // the server has loaded the registry and is back in its directory
+};
+
+class HiddenWineserver : public NativeRegistry, public ::testing::WithParamInterface<ServerPlace> {};
+
+// The server and the run share a private /run, so that /run/user/<uid> exists
+// only where the case says; the script stops the server it started.
+TEST_P(HiddenWineserver, IsFoundAndTheRunRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "private mount namespaces need root";
+    const ServerPlace& place = GetParam();
+    const std::string root = fs::path(prefix_.Path()).parent_path();
+    const std::string serverTmp = root + "/tmp", runTmp = place.sameTmpdir ? serverTmp : root + "/other";
+    fs::create_directories(serverTmp);
+    fs::create_directories(runTmp);
+    const char* script = R"(run_user=$1 server_tmp=$2 run_tmp=$3 hide=$4 settle=$5 program=$6
+mount -t tmpfs tmpfs /run && mkdir /run/user && { [ $run_user = 0 ] || mkdir -m 700 /run/user/$(id -u); } &&
+TMPDIR=$server_tmp wineserver -p || exit 99
+[ $settle = 0 ] || until ls -l /proc/*/cwd 2>/dev/null | grep -q " $server_tmp/wine-.*/server-"; do sleep 0.1; done
+TMPDIR=$run_tmp unshare -m sh -c '{ [ $0 = 0 ] || mount -t tmpfs tmpfs /proc; } && exec "$1"' $hide "$program"
+status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; exit $status)";
+    auto flag = [](bool on) { return on ? "1" : "0"; };
+    ExpectRefusal("wineserver -k", {"unshare", "-m", "sh", "-c", script, "sh", flag(place.runUserDirectory), serverTmp,
+                                    runTmp, flag(place.hideProcesses), flag(place.settled), TAVIK_NATIVE_PROGRAM});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NativeRegistry, HiddenWineserver,
+    ::testing::Values(ServerPlace{"UnderTmpdirAsThePrefixRecords", false, true, true, false},
+                      ServerPlace{"UnderRunUser", true, true, true, false},
+                      ServerPlace{"OnlyAsAProcessInItsDirectory", false, false, false, true},
+                      ServerPlace{"OnlyAsAProcessLoadingTheRegistry", false, false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NativeRegistry, RefusesAFileThatIsNotAWineRegistry) {
     WriteFile(prefix_.UserReg(), "[HKEY_CURRENT_USER\\Software]\n\"a\"=\"b\"\n");

@@ -58,7 +58,7 @@ std::string PrefixArchitecture(const std::string& prefix) {
 }
 
 // A wineserver keeps a lock on the file "lock" in its server directory while
-// it runs; the directory is named after the prefix's device and inode.
+// it runs.
 bool ServerLockHeld(const std::string& directory) {
     const int fd = ::open((directory + "/lock").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -70,26 +70,90 @@ bool ServerLockHeld(const std::string& directory) {
     return held;
 }
 
+// The first line of a file, empty when it cannot be read.
+std::string FirstLine(const std::string& path) {
+    std::string text;
+    if (!ReadWholeFile(path, text)) return "";
+    return text.substr(0, text.find('\n'));
+}
+
+// The directories where Wine puts the server's directory, named <name>:
+// upstream /tmp/.wine-<uid>; Debian's /run/user/<uid>/wine where
+// /run/user/<uid> exists, else a random directory under TMPDIR (or /tmp)
+// whose name the prefix records in its file "wineserver". TMPDIR may differ
+// from the server's; both it and /tmp are tried.
+std::vector<std::string> ServerDirectories(const std::string& prefix, const std::string& name) {
+    const std::string uid = std::to_string(::getuid());
+    std::vector<std::string> places{"/tmp/.wine-" + uid + "/" + name, "/run/user/" + uid + "/wine/" + name};
+    const std::string recorded = FirstLine(prefix + "/wineserver");
+    if (!recorded.empty()) {
+        const char* tmpdir = std::getenv("TMPDIR");
+        if (tmpdir && *tmpdir) places.push_back(std::string(tmpdir) + "/" + recorded + "/" + name);
+        places.push_back("/tmp/" + recorded + "/" + name);
+    }
+    return places;
+}
+
+// The target of a symbolic link, empty when it cannot be read.
+std::string LinkTarget(const std::string& link) {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return "";
+    return std::string(target, static_cast<std::size_t>(length));
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Whether a path that /proc shows is the server directory <name> or its
+// lock; /proc adds " (deleted)" to a removed one.
+bool IsServerDirectory(std::string path, const std::string& name) {
+    if (EndsWith(path, " (deleted)")) path.resize(path.size() - 10);
+    if (EndsWith(path, "/lock")) path.resize(path.size() - 5);
+    return EndsWith(path, "/" + name);
+}
+
+// A wineserver, however packaged, works in its server directory <name>
+// (deleted or not), and loads and saves the registry from inside the prefix
+// with that directory and its lock open. Linux shows both in /proc; without
+// /proc this finds nothing. Only links are read: a process working on a
+// hung network file system cannot stall the run.
+bool ServerProcessRunning(const std::string& name, const std::string& prefix) {
+    DIR* processes = ::opendir("/proc");
+    if (!processes) return false;
+    bool found = false;
+    while (const dirent* entry = found ? nullptr : ::readdir(processes)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        const std::string process = std::string("/proc/") + entry->d_name;
+        const std::string cwd = LinkTarget(process + "/cwd");
+        found = IsServerDirectory(cwd, name);
+        if (found || cwd != prefix) continue;
+        if (DIR* files = ::opendir((process + "/fd").c_str())) {
+            while (const dirent* file = found ? nullptr : ::readdir(files))
+                found = IsServerDirectory(LinkTarget(process + "/fd/" + file->d_name), name);
+            ::closedir(files);
+        }
+    }
+    ::closedir(processes);
+    return found;
+}
+
 } // namespace
 
 bool WineServerRunning(const std::string& prefix) {
     struct stat info;
     if (::stat(prefix.c_str(), &info) != 0) return false;
+    // Wine names the server's directory after the prefix's device and inode.
     char name[64];
     std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(info.st_dev),
                   static_cast<unsigned long long>(info.st_ino));
-    const std::string uid = std::to_string(::getuid());
-    std::vector<std::string> candidates{"/tmp/.wine-" + uid + "/" + name};
-    if (DIR* tmp = ::opendir("/tmp")) {
-        while (const dirent* entry = ::readdir(tmp)) {
-            if (std::string(entry->d_name).rfind("wine-", 0) == 0)
-                candidates.push_back(std::string("/tmp/") + entry->d_name + "/" + name);
-        }
-        ::closedir(tmp);
-    }
-    for (const std::string& directory : candidates)
+    for (const std::string& directory : ServerDirectories(prefix, name))
         if (ServerLockHeld(directory)) return true;
-    return false;
+    char* real = ::realpath(prefix.c_str(), nullptr);
+    const std::string path = real ? real : prefix;
+    std::free(real);
+    return ServerProcessRunning(name, path);
 }
 
 // The directory that holds the file; runs on the same file lock it.

@@ -26,5 +26,6 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive);
 
 void ReleaseRegistryFile(RegistryFile& file);
 
-// True when a wineserver holds the registry of this prefix in memory.
+// True when a wineserver holds the registry of this prefix in memory, wherever
+// Wine put its server directory.
 bool WineServerRunning(const std::string& prefix);
