@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "registry_file.h"
 #include "support/wine_prefix.h"
 #include "user_reg.h"
 
@@ -169,6 +170,23 @@ TEST(Faults, ReadOnlyPrefixLeavesTheOldFile) {
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("writable"), std::string::npos) << run.err;
     EXPECT_EQ(FirstDifference(ReadFile(disk.Prefix() + "/user.reg"), old), "");
+}
+
+// A wineserver started after the run read user.reg holds the old registry:
+// the last look before the rename refuses, and the new file goes.
+TEST(Faults, WineserverStartedAfterTheReadLeavesTheOldFile) {
+    WinePrefix prefix;
+    ::setenv("WINEPREFIX", prefix.Path().c_str(), 1);
+    RegistryFile file;
+    UserReg hive;
+    ASSERT_EQ(LoadRegistryFile(file, hive), ERROR_SUCCESS);
+    ::unsetenv("WINEPREFIX");
+    const std::string old = ReadFile(prefix.UserReg());
+    ASSERT_EQ(RunProcess({"wineserver", "-p"}, prefix.Options()).exitStatus, 0);
+    EXPECT_EQ(SaveRegistryFile(file, hive), ERROR_SHARING_VIOLATION);
+    ReleaseRegistryFile(file);
+    EXPECT_EQ(FirstDifference(ReadFile(prefix.UserReg()), old), "");
+    EXPECT_FALSE(fs::exists(prefix.Path() + "/.user.reg.tavik-new"));
 }
 
 // Eight prefixes whose user.reg links to one file, each with a profile of its

@@ -206,7 +206,6 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
 }
 
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
-    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
     const std::string text = SerializeUserReg(hive);
     const std::string directory = DirectoryOf(file.path);
     // One name for the new file: under the lock no other run writes it, and
@@ -231,6 +230,12 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     int error = 0;
     if (!WriteAll(fd, text) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && !error) error = errno;
+    // A wineserver started since the file was read holds the old registry
+    // and would write it back: the last look comes just before the rename.
+    if (!error && WineServerRunning(file.prefix)) {
+        ::unlink(temporary.c_str());
+        return ERROR_SHARING_VIOLATION;
+    }
     if (!error && ::rename(temporary.c_str(), file.path.c_str()) != 0) error = errno;
     if (error) {
         ::unlink(temporary.c_str());
