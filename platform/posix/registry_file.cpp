@@ -47,6 +47,15 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Flushes a file to the disk itself. On macOS fsync stops at the drive's
+// cache and F_FULLFSYNC does not; file systems without it fail it.
+int FlushToDisk(int fd) {
+#ifdef F_FULLFSYNC
+    if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
+#endif
+    return ::fsync(fd);
+}
+
 // The architecture line of system.reg, for a user.reg made anew.
 std::string PrefixArchitecture(const std::string& prefix) {
     std::string system;
@@ -228,7 +237,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         mode = 0666 & ~mask;
     }
     int error = 0;
-    if (!WriteAll(fd, text) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) error = errno;
+    if (!WriteAll(fd, text) || ::fchmod(fd, mode) != 0 || FlushToDisk(fd) != 0) error = errno;
     if (::close(fd) != 0 && !error) error = errno;
     // A wineserver started since the file was read holds the old registry
     // and would write it back: the last look comes just before the rename.
@@ -243,7 +252,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     }
     // The rename itself reaches the disk with the directory.
     if (const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        ::fsync(dirFd);
+        FlushToDisk(dirFd);
         ::close(dirFd);
     }
     return ERROR_SUCCESS;
