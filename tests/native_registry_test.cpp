@@ -149,6 +149,8 @@ struct ServerPlace {
     bool settled;          // the server has loaded the registry and is back in its directory
 };
 
+void PrintTo(const ServerPlace& place, std::ostream* out) { *out << place.name; }
+
 class HiddenWineserver : public NativeRegistry, public ::testing::WithParamInterface<ServerPlace> {};
 
 // The server and the run share a private /run, so that /run/user/<uid> exists
