@@ -47,21 +47,32 @@ struct Migration {
     int exitStatus = -1;
 };
 
-// Migrates the profile; `userReg`, when given, replaces the text of the
-// prefix's user.reg first.
-Migration Migrate(const std::vector<std::string>& command, const std::string& profile,
+// Migrates the profile, started from `start`; `userReg`, when given,
+// replaces the text of the prefix's user.reg first.
+Migration Migrate(const std::vector<std::string>& command, const std::string& profile, const std::string& start,
                   const std::function<std::string(const std::string&)>& userReg = nullptr) {
     WinePrefix prefix;
     prefix.WriteProfile(profile);
     if (userReg) WriteFile(prefix.UserReg(), userReg(ReadFile(prefix.UserReg())));
+    ProcessOptions options = prefix.Options();
+    options.workingDirectory = start;
     Migration result;
-    result.exitStatus = RunProcess(command, prefix.Options()).exitStatus;
+    result.exitStatus = RunProcess(command, options).exitStatus;
     prefix.StopWineServer(); // Wine saves the registry as its server stops
     result.blocks = TavikBlocks(ReadFile(prefix.UserReg()));
-    RegistryDump& dump = result.dump = prefix.DumpRegistry();
-    // The directory the tool was started from differs by platform.
-    dump.values.erase("Files\\TavikDirectory");
+    result.dump = prefix.DumpRegistry();
     return result;
+}
+
+// Migrates with both programs, started from one directory outside the
+// prefixes, which Wine reaches through Z:.
+std::pair<Migration, Migration> MigrateWithBoth(const std::string& profile,
+                                                const std::function<std::string(const std::string&)>& userReg = nullptr) {
+    const std::string start = MakeTempDirectory("start");
+    std::pair<Migration, Migration> both{Migrate(WindowsProgramUnderWine(), profile, start, userReg),
+                                         Migrate({TAVIK_NATIVE_PROGRAM}, profile, start, userReg)};
+    RemoveTree(start);
+    return both;
 }
 
 // The registry as Wine reports it after each program's run: the same keys,
@@ -86,17 +97,11 @@ void ExpectSameRegistry(const Migration& wine, const Migration& ours) {
 class ProfileReading : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ProfileReading, NativeProgramMatchesWine) {
-    const std::string profile = ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam());
-    const Migration wine = Migrate(WindowsProgramUnderWine(), profile);
-    const Migration ours = Migrate({TAVIK_NATIVE_PROGRAM}, profile);
+    const auto [wine, ours] = MigrateWithBoth(ReadFile(std::string(TAVIK_PROFILE_CORPUS) + "/" + GetParam()));
     ExpectSameRegistry(wine, ours);
-    // Written in user.reg as Wine writes it, apart from the start directory.
-    const auto withoutStart = [](std::string blocks) {
-        const std::size_t at = blocks.find("\"TavikDirectory\"=");
-        return at == std::string::npos ? blocks : blocks.erase(at, blocks.find('\n', at) - at);
-    };
+    // Written in user.reg as Wine writes it.
     EXPECT_NE(wine.blocks.find("[Software\\\\Tavik\\\\Files]"), std::string::npos) << wine.blocks;
-    EXPECT_EQ(withoutStart(ours.blocks), withoutStart(wine.blocks));
+    EXPECT_EQ(ours.blocks, wine.blocks);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, ProfileReading, ::testing::ValuesIn(CorpusFiles()),
@@ -148,9 +153,8 @@ TEST_P(HandEditedUserReg, NativeProgramMatchesWine) {
         for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         return crlf;
     };
-    const std::string profile = ReadFile(TAVIK_EXAMPLE_PROFILE);
-    ExpectSameRegistry(Migrate(WindowsProgramUnderWine(), profile, edited),
-                       Migrate({TAVIK_NATIVE_PROGRAM}, profile, edited));
+    const auto [wine, ours] = MigrateWithBoth(ReadFile(TAVIK_EXAMPLE_PROFILE), edited);
+    ExpectSameRegistry(wine, ours);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HandEditedUserReg, ::testing::ValuesIn(kHandEdits),

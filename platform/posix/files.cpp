@@ -1,13 +1,13 @@
 // GetWindowsDirectoryA, GetCurrentDirectoryA and GetFileAttributesA on the
 // Wine prefix.
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "text_encoding.h"
 #include "winapi.h"
+#include "wine_current_directory.h"
 #include "wine_paths.h"
 
 namespace {
@@ -27,14 +27,12 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     return directory ? CopyOut(*directory, buffer, size) : 0;
 }
 
+// The directory Wine would give the Windows program started here, so that the
+// emulator under Wine can use it; 0 where we cannot tell what Wine would give.
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    std::string directory(4096, '\0');
-    while (!::getcwd(directory.data(), directory.size())) {
-        if (errno != ERANGE) return 0;
-        directory.resize(directory.size() * 2);
-    }
-    directory.resize(std::strlen(directory.c_str()));
-    return CopyOut(directory, buffer, size);
+    const auto prefix = WinePrefixDirectory();
+    const auto directory = prefix ? WineCurrentDirectory(*prefix) : std::nullopt;
+    return directory ? CopyOut(EncodeCp1252(*directory), buffer, size) : 0;
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
