@@ -54,6 +54,7 @@ endif()
 set(WINDOWS_PROGRAM ${CMAKE_BINARY_DIR}/${build_dir}/tavikmigrate.exe)
 set(WINDOWS_REGDUMP ${CMAKE_BINARY_DIR}/${build_dir}/regdump.exe)
 set(WINDOWS_REGCASE ${CMAKE_BINARY_DIR}/${build_dir}/regcase.exe)
+set(WINDOWS_CURRENT_DIRECTORY ${CMAKE_BINARY_DIR}/${build_dir}/current_directory.exe)
 set(WINE_COMMAND ${CMAKE_BINARY_DIR}/wine)
 
 file(WRITE ${WINE_COMMAND}
