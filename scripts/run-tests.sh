@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the suite, the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a minute of fuzzing per
-# fuzz target. With --quick, only the suite. Installs the Debian packages
-# that the build and the tests need when they are missing and this runs as
-# root; otherwise names them and stops.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a minute of fuzzing per
+# fuzz target, and the release built twice to prove it reproducible. With
+# --quick, only the suite. Installs the Debian packages that the build and
+# the tests need when they are missing and this runs as root; otherwise
+# names them and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0
@@ -28,3 +29,6 @@ ctest --preset sanitize
 
 echo "== Fuzzing, 60 seconds per target"
 scripts/fuzz.sh 60
+
+echo "== The release, built twice from two clones: byte-identical"
+scripts/check-reproducible.sh
