@@ -11,7 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh cmake g++ g++-mingw-w64-i686 dpkg-dev lintian
 
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || { echo "release: not a git clone; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
 export LC_ALL=C TZ=UTC
 umask 022
 out=build/release
