@@ -9,7 +9,7 @@
 # scripts/check-reproducible.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh cmake g++ g++-mingw-w64-i686 dpkg-dev lintian
+scripts/ensure-packages.sh cmake g++ g++-mingw-w64-i686 dpkg-dev lintian zip unzip
 
 if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || { echo "release: not a git clone; set SOURCE_DATE_EPOCH" >&2; exit 1; }
@@ -17,7 +17,7 @@ fi
 export SOURCE_DATE_EPOCH
 export LC_ALL=C TZ=UTC
 umask 022
-out=build/release
+out=$PWD/build/release
 rm -rf "$out"
 mkdir -p "$out"
 log=$out/build.log
@@ -26,7 +26,7 @@ log=$out/build.log
 build_and_pack() {
   local tree=$out/$1
   shift
-  echo "== $tree"
+  echo "== ${tree#"$PWD"/}"
   if ! { cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release "$@" &&
          cmake --build "$tree" -j "$(nproc)" --target tavikmigrate packaging_files &&
          cpack --config "$tree/CPackConfig.cmake" -B "$tree/packages"; } >>"$log" 2>&1; then
@@ -39,9 +39,41 @@ build_and_pack() {
 build_and_pack windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake"
 build_and_pack native -DTAVIK_NATIVE_ONLY=ON
 
+# CPack packs the ZIP's and the TGZ's files in the order in which the file
+# system lists a directory, and counts the directories' sizes on disk into
+# the DEB's Installed-Size; both differ from one file system to the next. So
+# each package is packed again from its contents: sorted, owned by root, every
+# time stamp SOURCE_DATE_EPOCH, and Installed-Size from the file sizes alone.
+repack() {
+  local package=$1 contents
+  contents=$(mktemp -d "$out/repack-XXXXXX")
+  chmod 755 "$contents"
+  case $package in
+    *.zip)
+      unzip -q "$package" -d "$contents"
+      find "$contents" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+      rm "$package"
+      (cd "$contents" && find . -mindepth 1 -printf '%P\n' | sort | zip -q -X -9 -@ "$package") ;;
+    *.tar.gz)
+      tar -xzf "$package" -C "$contents"
+      (cd "$contents" && find . -mindepth 1 -printf '%P\n' | sort |
+        tar --no-recursion --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" --format=gnu \
+          -cf - -T - | gzip -9 -n) >"$package" ;;
+    *.deb)
+      dpkg-deb -R "$package" "$contents"
+      local kib
+      kib=$(find "$contents" -mindepth 1 -path "$contents/DEBIAN" -prune -o \
+              \( -type f -printf '%s\n' -o -printf '1\n' \) | awk '{k += int(($1 + 1023) / 1024)} END {print k}')
+      sed -i "s/^Installed-Size: .*/Installed-Size: $kib/" "$contents/DEBIAN/control"
+      dpkg-deb --root-owner-group -Zgzip -z9 -b "$contents" "$package" >/dev/null ;;
+  esac
+  rm -rf "$contents"
+}
+
 cp "$out/windows/tavikmigrate.exe" "$out/"
 packages=("$out"/*.zip "$out"/*.tar.gz "$out"/*.deb)
 ((${#packages[@]} == 3)) || { echo "release: expected three packages, found ${packages[*]}" >&2; exit 1; }
+for package in "${packages[@]}"; do repack "$package"; done
 tests/check_windows_binary.sh "$out/tavikmigrate.exe" \
   "$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$out/native/CPackConfig.cmake")"
 
