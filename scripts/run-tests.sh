@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the suite, the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a minute of fuzzing per
-# fuzz target. With --quick, only the suite. Installs the Debian packages
-# that the build and the tests need when they are missing and this runs as
-# root; otherwise names them and stops.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a minute of fuzzing per
+# fuzz target, and the release built twice to prove it reproducible. With
+# --quick, only the suite. Installs the Debian packages that the build and
+# the tests need when they are missing and this runs as root; otherwise
+# names them and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0
@@ -13,22 +14,7 @@ quick=0
 # the tests run the x86-64 Windows build under wine64 instead.
 packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 clang
   libclang-rt-14-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) != 0 ]]; then
-    echo "Missing Debian packages: ${missing[*]}" >&2
-    echo "Install them as root (wine32:i386 needs 'dpkg --add-architecture i386' first), then run again." >&2
-    exit 1
-  fi
-  echo "Installing ${missing[*]}"
-  dpkg --add-architecture i386
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "${missing[@]}"
-fi
+scripts/ensure-packages.sh "${packages[@]}"
 
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
@@ -43,3 +29,6 @@ ctest --preset sanitize
 
 echo "== Fuzzing, 60 seconds per target"
 scripts/fuzz.sh 60
+
+echo "== The release, built twice from two clones: byte-identical"
+scripts/check-reproducible.sh

@@ -1,6 +1,6 @@
 #include "platform.h"
 
-#include <vector>
+#include <cstdlib>
 
 #include "key_table.h"
 
@@ -38,18 +38,22 @@ bool KeyPressPending() {
         gEventsSeen = 0;
         return false;
     }
-    std::vector<INPUT_RECORD> events(count);
+    // From the C runtime's heap: the program links no C++ runtime library.
+    INPUT_RECORD* events = static_cast<INPUT_RECORD*>(std::malloc(count * sizeof *events));
+    if (!events) return false;
     DWORD peeked = 0;
-    if (!PeekConsoleInputA(input, events.data(), count, &peeked)) return false;
-    gEventsSeen = peeked;
-    for (DWORD i = 0; i < peeked; ++i) {
-        if (events[i].EventType != KEY_EVENT) continue;
-        const KEY_EVENT_RECORD& key = events[i].Event.KeyEvent;
-        const ConsoleKeyEvent event{key.bKeyDown != FALSE, key.wVirtualKeyCode, key.uChar.AsciiChar,
-                                    key.dwControlKeyState};
-        if (IsKeyPress(event)) return true;
+    bool pressed = false;
+    if (PeekConsoleInputA(input, events, count, &peeked)) {
+        gEventsSeen = peeked;
+        for (DWORD i = 0; i < peeked && !pressed; ++i) {
+            if (events[i].EventType != KEY_EVENT) continue;
+            const KEY_EVENT_RECORD& key = events[i].Event.KeyEvent;
+            pressed = IsKeyPress(ConsoleKeyEvent{key.bKeyDown != FALSE, key.wVirtualKeyCode, key.uChar.AsciiChar,
+                                                 key.dwControlKeyState});
+        }
     }
-    return false;
+    std::free(events);
+    return pressed;
 }
 
 void WaitForConsoleInput(unsigned timeoutMs) {

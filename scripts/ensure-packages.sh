@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs those of the Debian packages given as arguments that are missing:
+# through apt-get when this runs as root (adding the i386 architecture for
+# packages that name it), otherwise naming them and failing.
+# Usage: scripts/ensure-packages.sh PACKAGE...
+set -euo pipefail
+missing=()
+for package in "$@"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+((${#missing[@]})) || exit 0
+if [[ $(id -u) != 0 ]]; then
+  echo "Missing Debian packages: ${missing[*]}" >&2
+  echo "Install them as root (wine32:i386 needs 'dpkg --add-architecture i386' first), then run again." >&2
+  exit 1
+fi
+echo "Installing ${missing[*]}"
+[[ " ${missing[*]}" == *:i386* ]] && dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q "${missing[@]}"

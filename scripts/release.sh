@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds the three release packages into build/release/: the Windows ZIP (the
+# 32-bit program, README.txt and SHA256SUMS) and the TGZ and DEB of the
+# native program with its manual page. Checks the DEB with lintian, then
+# prints the sizes and SHA-256 checksums of the packages and of the Windows
+# program (also in build/release/SHA256SUMS).
+# Every time stamp is the time of the last commit (SOURCE_DATE_EPOCH, unless
+# set already), so two runs on one commit give the same bytes: see
+# scripts/check-reproducible.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh cmake g++ g++-mingw-w64-i686 dpkg-dev lintian zip unzip
+
+if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || { echo "release: not a git clone; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+export LC_ALL=C TZ=UTC
+umask 022
+out=$PWD/build/release
+rm -rf "$out"
+mkdir -p "$out"
+log=$out/build.log
+
+# build_and_pack DIRECTORY CMAKE_ARGUMENT...: configures, builds and packs one tree.
+build_and_pack() {
+  local tree=$out/$1
+  shift
+  echo "== ${tree#"$PWD"/}"
+  if ! { cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release "$@" &&
+         cmake --build "$tree" -j "$(nproc)" --target tavikmigrate packaging_files &&
+         cpack --config "$tree/CPackConfig.cmake" -B "$tree/packages"; } >>"$log" 2>&1; then
+    tail -40 "$log" >&2
+    echo "release: building $tree failed; the whole log is $log" >&2
+    exit 1
+  fi
+  mv "$tree"/packages/*.{zip,tar.gz,deb} "$out/" 2>/dev/null || true
+}
+build_and_pack windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake"
+build_and_pack native -DTAVIK_NATIVE_ONLY=ON
+
+# CPack packs the ZIP's and the TGZ's files in the order in which the file
+# system lists a directory, and counts the directories' sizes on disk into
+# the DEB's Installed-Size; both differ from one file system to the next. So
+# each package is packed again from its contents: sorted, owned by root, every
+# time stamp SOURCE_DATE_EPOCH, and Installed-Size from the file sizes alone.
+repack() {
+  local package=$1 contents
+  contents=$(mktemp -d "$out/repack-XXXXXX")
+  chmod 755 "$contents"
+  case $package in
+    *.zip)
+      unzip -q "$package" -d "$contents"
+      find "$contents" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+      rm "$package"
+      (cd "$contents" && find . -mindepth 1 -printf '%P\n' | sort | zip -q -X -9 -@ "$package") ;;
+    *.tar.gz)
+      tar -xzf "$package" -C "$contents"
+      (cd "$contents" && find . -mindepth 1 -printf '%P\n' | sort |
+        tar --no-recursion --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" --format=gnu \
+          -cf - -T - | gzip -9 -n) >"$package" ;;
+    *.deb)
+      dpkg-deb -R "$package" "$contents"
+      local kib
+      kib=$(find "$contents" -mindepth 1 -path "$contents/DEBIAN" -prune -o \
+              \( -type f -printf '%s\n' -o -printf '1\n' \) | awk '{k += int(($1 + 1023) / 1024)} END {print k}')
+      sed -i "s/^Installed-Size: .*/Installed-Size: $kib/" "$contents/DEBIAN/control"
+      dpkg-deb --root-owner-group -Zgzip -z9 -b "$contents" "$package" >/dev/null ;;
+  esac
+  rm -rf "$contents"
+}
+
+cp "$out/windows/tavikmigrate.exe" "$out/"
+packages=("$out"/*.zip "$out"/*.tar.gz "$out"/*.deb)
+((${#packages[@]} == 3)) || { echo "release: expected three packages, found ${packages[*]}" >&2; exit 1; }
+for package in "${packages[@]}"; do repack "$package"; done
+tests/check_windows_binary.sh "$out/tavikmigrate.exe" \
+  "$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$out/native/CPackConfig.cmake")"
+
+echo "== lintian ${packages[2]##*/}"
+lintian --fail-on error "${packages[2]}" && echo "lintian: no errors"
+
+echo "== build/release (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+(cd "$out" && sha256sum "${packages[@]##*/}" tavikmigrate.exe >SHA256SUMS)
+for file in "${packages[@]}" "$out/tavikmigrate.exe"; do
+  printf '%9d  %s  %s\n' "$(stat -c %s "$file")" "$(sha256sum "$file" | cut -d' ' -f1)" "${file##*/}"
+done
