@@ -18,6 +18,8 @@ struct Tool {
     bool underWine;
 };
 
+void PrintTo(const Tool& tool, std::ostream* out) { *out << tool.name; }
+
 using Values = std::map<std::string, RegValue>;
 
 // What an empty profile migrates to, started from C:\work: the native
