@@ -1,5 +1,6 @@
-// The recent-files loop at the top of its range, on stores that only record
-// what they are asked: it must end after File2147483647.
+// The recent-files loop at the ends of its range, on stores that only record
+// what they are asked: it ends after File2147483647, and copies no entry for a
+// count of zero or below.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -29,31 +30,27 @@ void WriteRegistryDword(const char* section, const char* name, std::int32_t valu
 
 namespace {
 
-std::vector<std::string> Entries(std::int32_t first, std::int32_t last) {
+std::vector<std::string> Copied(std::int32_t count) {
     gWritten.clear();
+    gProfileCount = count;
     char path[260];
     char key[32];
-    CopyRecentFileEntries(first, last, path, key);
+    CopyRecentFiles(path, key);
     return gWritten;
 }
 
 TEST(RecentFilesLoop, EndsAtTheLargestCount) {
-    EXPECT_EQ(Entries(INT_MAX - 2, INT_MAX),
-              (std::vector<std::string>{"MRU\\File2147483645=C:\\File2147483645", "MRU\\File2147483646=C:\\File2147483646",
-                                        "MRU\\File2147483647=C:\\File2147483647"}));
-    EXPECT_EQ(Entries(INT_MAX, INT_MAX).size(), 1u);
-}
-
-TEST(RecentFilesLoop, CountsOfZeroAndBelowCopyNoEntry) {
-    EXPECT_TRUE(Entries(1, 0).empty());
-    EXPECT_TRUE(Entries(1, -1).empty());
-    EXPECT_TRUE(Entries(1, INT_MIN).empty());
-    gProfileCount = INT_MIN;
     gWritten.clear();
     char path[260];
     char key[32];
-    CopyRecentFiles(path, key);
-    EXPECT_EQ(gWritten, std::vector<std::string>{"MRU\\FileCount=-2147483648"});
+    CopyRecentFileEntries(INT_MAX - 1, INT_MAX, path, key);
+    EXPECT_EQ(gWritten, (std::vector<std::string>{"MRU\\File2147483646=C:\\File2147483646",
+                                                  "MRU\\File2147483647=C:\\File2147483647"}));
+}
+
+TEST(RecentFilesLoop, CountsOfZeroAndBelowCopyNoEntry) {
+    EXPECT_EQ(Copied(INT_MIN), std::vector<std::string>{"MRU\\FileCount=-2147483648"});
+    EXPECT_EQ(Copied(2), (std::vector<std::string>{"MRU\\FileCount=2", "MRU\\File1=C:\\File1", "MRU\\File2=C:\\File2"}));
 }
 
 } // namespace

@@ -13,21 +13,11 @@
 
 namespace {
 
-std::string ReadAndRemove(const std::string& path) {
-    std::string content = ReadFile(path);
-    ::unlink(path.c_str());
-    return content;
-}
-
 void RedirectOrDie(const std::string& path, int flags, int target) {
     const int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0 || ::dup2(fd, target) < 0) ::_exit(127);
     ::close(fd);
 }
-
-} // namespace
-
-namespace {
 
 pid_t Spawn(const std::vector<std::string>& argv, const ProcessOptions& options, const std::string& outPath,
             const std::string& errPath) {
@@ -69,8 +59,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     const pid_t pid = Spawn(argv, options, outPath, errPath);
     ProcessResult result;
     result.exitStatus = WaitForExit(pid);
-    result.out = ReadAndRemove(outPath);
-    result.err = ReadAndRemove(errPath);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
     RemoveTree(scratch);
     return result;
 }

@@ -1,11 +1,16 @@
 #include "wine_prefix.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> WindowsProgramUnderWine() {
+std::vector<std::string> NativeProgram() {
+    return {TAVIK_NATIVE_PROGRAM};
+}
+
+std::vector<std::string> WindowsProgram() {
     return {TAVIK_WINE, TAVIK_WINDOWS_PROGRAM};
 }
 
@@ -30,9 +35,11 @@ void WinePrefix::WriteProfile(const std::string& content) const {
     WriteFile(WindowsDirectory() + "/Tavik.ini", content);
 }
 
-ProcessOptions WinePrefix::Options() const {
+ProcessOptions WinePrefix::Options(const std::string& prefix) const {
     ProcessOptions options;
-    options.environment = {{"WINEPREFIX", path_}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+    options.environment = {{"WINEPREFIX", prefix.empty() ? path_ : prefix},
+                           {"WINEDEBUG", "-all"},
+                           {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     options.workingDirectory = WorkDirectory();
     return options;
 }
@@ -40,18 +47,13 @@ ProcessOptions WinePrefix::Options() const {
 ProcessResult WinePrefix::Wine(const std::vector<std::string>& args) const {
     std::vector<std::string> argv{TAVIK_WINE};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv, Options());
+    return Run(argv);
 }
 
-void WinePrefix::AddStringValue(const std::string& section, const std::string& name, const std::string& data) const {
+void WinePrefix::AddValue(const std::string& section, const std::string& name, const std::string& type,
+                          const std::string& data) const {
     const ProcessResult added =
-        Wine({"reg", "add", "HKCU\\Software\\Tavik\\" + section, "/v", name, "/t", "REG_SZ", "/d", data, "/f"});
-    if (added.exitStatus != 0) throw std::runtime_error("reg add failed: " + added.out + added.err);
-}
-
-void WinePrefix::AddDwordValue(const std::string& section, const std::string& name, unsigned data) const {
-    const ProcessResult added = Wine({"reg", "add", "HKCU\\Software\\Tavik\\" + section, "/v", name, "/t",
-                                      "REG_DWORD", "/d", std::to_string(data), "/f"});
+        Wine({"reg", "add", "HKCU\\Software\\Tavik\\" + section, "/v", name, "/t", type, "/d", data, "/f"});
     if (added.exitStatus != 0) throw std::runtime_error("reg add failed: " + added.out + added.err);
 }
 
@@ -63,4 +65,27 @@ RegistryDump WinePrefix::DumpRegistry() const {
 void WinePrefix::StopWineServer() const {
     RunProcess({"wineserver", "-k"}, Options());
     RunProcess({"wineserver", "-w"}, Options());
+}
+
+UserRegText SplitUserReg(const std::string& text) {
+    UserRegText split;
+    bool tavik = false;
+    std::string blank; // blank lines go with the block that follows them
+    for (std::size_t pos = 0, end; pos < text.size(); pos = end) {
+        end = std::min(text.find('\n', pos), text.size() - 1) + 1;
+        std::string line = text.substr(pos, end - pos);
+        if (line == "\n" || line == "\r\n") {
+            blank += line;
+            continue;
+        }
+        if (line[0] == '[') {
+            tavik = line.rfind("[Software\\\\Tavik\\\\", 0) == 0;
+            if (tavik) line = line.substr(0, line.find("] ") + 1) + "\n";
+        }
+        if (!tavik) split.rest += blank + line;
+        else if (line.rfind("#time=", 0) != 0) split.tavik += line;
+        blank.clear();
+    }
+    if (!tavik) split.rest += blank;
+    return split;
 }

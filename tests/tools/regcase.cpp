@@ -1,23 +1,20 @@
 // Measures which names the registry takes as one name: every UTF-16 code unit
-// in turn names a value and a subkey of one volatile key, and the names that
-// the registry keeps, and their order, are read back.
+// in turn names a value and a subkey of one volatile key (keys skip U+005C,
+// the path separator), and the names that the registry keeps, and their
+// order, are read back.
 //
-// Prints, for values and then for keys, one line per distinct name in the
-// order the registry enumerates them: the kind and the units that name it, in
-// hex ("value 0041 0061"). Keys skip U+005C, the path separator.
-//
-// With the argument "table", prints instead the case table of the native
-// program (platform/posix/wine_case_table.cpp): rows {first, last, delta,
-// step}, each unit first, first + step, ... last folding to unit + delta.
-// The registry shows only which units make one name and how names sort, not
-// the unit a name folds to: that is taken from ntdll, checked against both.
+// Prints the case table of the native program
+// (platform/posix/wine_case_table.cpp; an argument "table" is allowed): rows
+// {first, last, delta, step}, each unit first, first + step, ... last folding
+// to unit + delta. The registry shows only which units make one name and how
+// names sort, not the unit a name folds to: that is taken from ntdll, checked
+// against both.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,18 +109,6 @@ Names MeasureKeys(HKEY key) {
     return names;
 }
 
-void PrintNames(const char* kind, const Names& names, std::string& out) {
-    char hex[8];
-    for (const std::vector<unsigned>& units : names) {
-        out += kind;
-        for (unsigned unit : units) {
-            std::snprintf(hex, sizeof hex, " %04X", unit);
-            out += hex;
-        }
-        out += '\n';
-    }
-}
-
 // The fold of every unit: ntdll's RtlDowncaseUnicodeChar, which reads the
 // table that the registry loads, provided that it makes the same names as
 // the registry and sorts them in its order; empty otherwise.
@@ -175,8 +160,7 @@ void PrintTable(const std::vector<unsigned>& fold, std::string& out) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    const bool table = argc > 1 && std::strcmp(argv[1], "table") == 0;
+int main() {
     HKEY probe = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kProbeKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &probe,
                         nullptr) != ERROR_SUCCESS) {
@@ -189,18 +173,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a name could not be added or read back\n");
         return 2;
     }
-    std::string out;
-    if (table) {
-        const std::vector<unsigned> fold = Fold(values);
-        if (fold.empty() || Fold(keys) != fold) {
-            std::fprintf(stderr, "ntdll's downcase does not match the registry's names\n");
-            return 2;
-        }
-        PrintTable(fold, out);
-    } else {
-        PrintNames("value", values, out);
-        PrintNames("key", keys, out);
+    const std::vector<unsigned> fold = Fold(values);
+    if (fold.empty() || Fold(keys) != fold) {
+        std::fprintf(stderr, "ntdll's downcase does not match the registry's names\n");
+        return 2;
     }
+    std::string out;
+    PrintTable(fold, out);
     _setmode(_fileno(stdout), _O_BINARY); // lines end in LF, as in the table's source file
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
