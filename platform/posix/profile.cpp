@@ -11,7 +11,7 @@
 
 #include "profile_cache.h"
 #include "profile_parser.h"
-#include "read_file.h"
+#include "read_whole_file.h"
 #include "text_encoding.h"
 #include "winapi.h"
 #include "wine_paths.h"

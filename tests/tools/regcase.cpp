@@ -7,7 +7,7 @@
 // hex ("value 0041 0061"). Keys skip U+005C, the path separator.
 //
 // With the argument "table", prints instead the case table of the native
-// program (platform/posix/wine_case_table.cpp): rows {first, last, delta,
+// program (platform/posix/wine/wine_case_table.cpp): rows {first, last, delta,
 // step}, each unit first, first + step, ... last folding to unit + delta.
 // The registry shows only which units make one name and how names sort, not
 // the unit a name folds to: that is taken from ntdll, checked against both.

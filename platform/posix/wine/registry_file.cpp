@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "error_detail.h"
-#include "read_file.h"
+#include "read_whole_file.h"
 #include "wine_paths.h"
 
 namespace {
