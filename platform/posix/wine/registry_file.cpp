@@ -14,6 +14,7 @@
 
 #include "error_detail.h"
 #include "read_whole_file.h"
+#include "reg_syntax.h"
 #include "wine_paths.h"
 
 namespace {
@@ -60,10 +61,11 @@ int FlushToDisk(int fd) {
 std::string PrefixArchitecture(const std::string& prefix) {
     std::string system;
     if (!ReadWholeFile(prefix + "/system.reg", system)) return "";
-    const std::size_t at = system.find("\n#arch=");
-    if (at == std::string::npos) return "";
-    const std::size_t end = system.find('\n', at + 1);
-    return system.substr(at + 7, end - at - 7);
+    std::string_view rest(system);
+    NextRegLine(rest); // the signature
+    while (!rest.empty())
+        if (const auto arch = RegArchOption(NextRegLine(rest))) return std::string(*arch);
+    return "";
 }
 
 // A wineserver keeps a lock on the file "lock" in its server directory while

@@ -90,6 +90,16 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     return text;
 }
 
+std::string EncodeUtf16Le(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(2 * text.size() + 2); // room for a NUL that callers may add
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
 char16_t FoldCase(char16_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
     const CaseRow* end = kWineCaseRows + kWineCaseRowCount;

@@ -12,6 +12,8 @@ std::u16string DecodeCp1252(std::string_view bytes);
 // Characters that Windows-1252 lacks become a similar one where Windows has a
 // "best fit" for them, '?' otherwise.
 std::string EncodeCp1252(std::u16string_view text);
+// UTF-16 code units as little-endian bytes, as the registry holds text.
+std::string EncodeUtf16Le(std::u16string_view text);
 // UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
 std::u16string DecodeUtf8(std::string_view bytes);
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);

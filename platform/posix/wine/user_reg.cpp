@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "filetime.h"
 #include "reg_syntax.h"
 #include "text_encoding.h"
 
 namespace {
 
-const char kSignature[] = "WINE REGISTRY Version 2";
-const std::uint64_t kFiletimeOf1970 = 116444736000000000ull;
-const std::uint64_t kFiletimePerSecond = 10000000ull;
 
 std::u16string JoinFolded(const std::vector<std::u16string>& folded, std::size_t count) {
     std::u16string joined;
@@ -42,7 +40,7 @@ bool ParseBlockHeader(std::string_view line, RegBlock& block, std::string* why) 
 std::string BlockHeaderText(const RegBlock& block) {
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%x%08x\n",
-                  static_cast<unsigned long long>((block.modified - kFiletimeOf1970) / kFiletimePerSecond),
+                  static_cast<unsigned long long>(FileTimeToUnixSeconds(block.modified)),
                   static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
     return "[" + JoinTexts(block.componentTexts) + stamp;
 }
@@ -174,7 +172,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
         return fail("it holds a NUL byte");
     }
     std::string_view rest = text;
-    if (NextRegLine(rest) != kSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
+    if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
 
     UserReg hive;
     std::size_t blockStart = std::string_view::npos;
@@ -195,7 +193,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
             break;
         case RegLineKind::Option:
             if (blockStart == std::string_view::npos) {
-                if (line.rfind("#arch=", 0) == 0 && line != "#arch=win32" && line != "#arch=win64")
+                if (const auto arch = RegArchOption(line); arch && !IsKnownRegArch(*arch))
                     return fail("its architecture is neither win32 nor win64");
             } else if (line.rfind("#link", 0) == 0) {
                 hive.blocks.back().isLink = true;
@@ -228,8 +226,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
 
 UserReg NewUserReg(const std::string& arch) {
     UserReg hive;
-    hive.header = std::string(kSignature) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
-    if (!arch.empty()) hive.header += "\n#arch=" + arch + "\n";
+    hive.header = UserRegHeader(arch);
     hive.changed = true;
     return hive;
 }
