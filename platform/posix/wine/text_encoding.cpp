@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "cp1252_best_fit.h"
+#include "wine_case_table.h"
+
 namespace {
 
 // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
