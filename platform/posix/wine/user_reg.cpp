@@ -1,6 +1,7 @@
 #include "user_reg.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include "filetime.h"
@@ -48,6 +49,7 @@ std::string BlockHeaderText(const RegBlock& block) {
 // Adds a value read from the file. A name given twice in other letter cases
 // keeps its first spelling and takes the later data, as Wine loads it.
 void PutValue(RegBlock& block, const RegValueLine& read) {
+    assert(block.opened);
     ValueLine value;
     if (read.plain) {
         value.text = read.text;
@@ -61,6 +63,7 @@ void PutValue(RegBlock& block, const RegValueLine& read) {
     const auto [index, added] = block.valueIndex.Insert(ValueKey(read.name));
     if (added) {
         block.values.push_back(std::move(value));
+        assert(block.values.size() == block.valueIndex.size());
         return;
     }
     ValueLine& first = block.values[index];
@@ -96,11 +99,11 @@ std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
     return sorted;
 }
 
-// Turns an unchanged block into one whose values can be edited. The block
-// was read by ParseUserReg, so every line of it parses.
+// Turns a closed block into an opened one, whose values can be edited. The
+// block was read by ParseUserReg, so every line of it parses.
 void OpenBlockForChange(RegBlock& block) {
-    if (block.changed) return;
-    block.changed = true;
+    if (block.opened) return;
+    block.opened = true;
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
     while (!rest.empty()) {
@@ -134,7 +137,7 @@ void Reindex(UserReg& hive) {
 }
 
 bool HoldsValuesOrMeta(const RegBlock& block) {
-    if (block.changed) return !block.values.empty() || !block.metaLines.empty();
+    if (block.opened) return !block.values.empty() || !block.metaLines.empty();
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
     while (!rest.empty()) {
@@ -156,6 +159,36 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
             Reindex(hive);
         }
     }
+}
+
+// Adds the block of a key; the components that exist keep their spelling.
+std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
+    RegBlock block;
+    block.foldedPath = key.folded;
+    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
+        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
+        if (known != hive.keys.end()) {
+            block.componentTexts = known->second;
+            break;
+        }
+    }
+    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
+        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
+    block.opened = true;
+    block.modified = now;
+
+    DropEmptyParentBlocks(hive, key.folded);
+    // Blocks stand in the order of a walk through the tree with sorted subkeys.
+    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
+                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
+                                         return path < other.foldedPath;
+                                     });
+    const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
+    hive.blocks.insert(at, std::move(block));
+    Reindex(hive);
+    IndexBlock(hive, index);
+    hive.changed = true;
+    return index;
 }
 
 } // namespace
@@ -231,40 +264,6 @@ UserReg NewUserReg(const std::string& arch) {
     return hive;
 }
 
-namespace {
-
-// Adds the block of a key; the components that exist keep their spelling.
-std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
-    RegBlock block;
-    block.foldedPath = key.folded;
-    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
-        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
-        if (known != hive.keys.end()) {
-            block.componentTexts = known->second;
-            break;
-        }
-    }
-    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
-        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
-    block.changed = true;
-    block.modified = now;
-
-    DropEmptyParentBlocks(hive, key.folded);
-    // Blocks stand in the order of a walk through the tree with sorted subkeys.
-    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
-                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
-                                         return path < other.foldedPath;
-                                     });
-    const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
-    hive.blocks.insert(at, std::move(block));
-    Reindex(hive);
-    IndexBlock(hive, index);
-    hive.changed = true;
-    return index;
-}
-
-} // namespace
-
 RegKeyRef MakeRegKeyRef(const KeyPath& path) {
     RegKeyRef key{path, {}, {}};
     for (const std::u16string& component : path) key.folded.push_back(FoldCase(component));
@@ -293,6 +292,7 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     OpenBlockForChange(block);
     const auto [index, added] = block.valueIndex.Insert(ValueKey(name));
     if (added) block.values.emplace_back();
+    assert(block.values.size() == block.valueIndex.size());
     ValueLine* old = added ? nullptr : &block.values[index];
     ValueLine line;
     line.text = old ? std::string(old->Name()) : FormatRegName(name);
@@ -327,6 +327,7 @@ std::pair<std::size_t, bool> ValueIndex::Insert(std::string key) {
     slots[at] = static_cast<std::uint32_t>(keys.size() + 1);
     keys.push_back(std::move(key));
     hashes.push_back(hash);
+    assert(keys.size() == hashes.size());
     return {keys.size() - 1, true};
 }
 
@@ -374,8 +375,7 @@ std::string SerializeUserReg(const UserReg& hive) {
     out = hive.header;
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
-        // A block opened for a change that came to nothing stays as it was.
-        const bool rewritten = block.modified != 0;
+        const bool rewritten = block.Rewritten();
         if (rewritten || previousRewritten) {
             // Every block follows an empty line.
             if (out.empty() || out.back() != '\n') out += '\n';
