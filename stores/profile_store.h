@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+// The profile's name, without a directory: the profile functions look in the
+// Windows directory.
+inline constexpr char kProfileFileName[] = "Tavik.ini";
+
 // Reads of the profile file "Tavik.ini" in the Windows directory. A section
 // or key that the file does not hold yields the default; a string that does
 // not fit its buffer is cut to capacity - 1 characters.

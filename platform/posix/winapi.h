@@ -28,6 +28,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
 
+// Room for a path, with its NUL, in the buffers that the API fills.
+constexpr DWORD MAX_PATH = 260;
+
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
