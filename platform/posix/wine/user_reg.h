@@ -94,9 +94,11 @@ struct RegKeyRef {
     std::vector<std::u16string> folded;
     std::u16string joined; // folded components joined by '\'
 };
+// Folds and joins the components of a path.
 RegKeyRef MakeRegKeyRef(const KeyPath& path);
 
-// Opens or creates a key. True when it was created.
+// Opens or creates a key, stamped `now` (a FILETIME) when created. True when
+// it was created.
 bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 
 // Sets a value of an existing key (created first when missing). Data is as
