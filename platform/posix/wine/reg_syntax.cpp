@@ -202,6 +202,9 @@ void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* e
     }
 }
 
+// The whole value as Wine writes it: name, "=", data.
+std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);
+
 } // namespace
 
 bool IsRegStringType(std::uint32_t type) {
@@ -400,9 +403,13 @@ std::string FormatRegName(std::u16string_view name) {
     return name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
 }
 
+namespace {
+
 std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data) {
     std::string line = FormatRegName(name);
     line += '=';
     line += FormatRegData(type, data, line.size());
     return line;
 }
+
+} // namespace

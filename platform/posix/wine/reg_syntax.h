@@ -95,5 +95,3 @@ std::string FormatRegData(std::uint32_t type, const std::string& data, std::size
 // default value (whose name is empty).
 std::string FormatRegName(std::u16string_view name);
 
-// The whole value as Wine writes it: name, "=", data.
-std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);

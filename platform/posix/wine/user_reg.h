@@ -117,7 +117,8 @@ std::string SerializeUserReg(const UserReg& hive);
 std::string ValueKey(std::u16string_view name);
 
 // Every key with a block and its values (data as written after the "="), by
-// folded path and ValueKey; a key written twice is merged, the later value winning.
+// folded path and ValueKey; a key written twice is merged, the later value
+// winning. For the tests and the fuzzer: the program never lists values.
 std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive);
 
 // True when the key, or a key on its path, is a symbolic link: Wine follows
