@@ -6,16 +6,19 @@
 #include "profile_store.h"
 #include "registry_store.h"
 
-// One program-wide variable per setting. An integer starts with its default;
-// a string buffer is filled by the read pass.
-char gTavikDirectory[260];
+namespace {
+
+// One program-wide variable per setting, seen only through the catalogue
+// below. An integer starts with its default; a string buffer is filled by
+// the read pass.
+char gTavikDirectory[MAX_PATH];
 std::int32_t gAutoSave = 0;
 std::int32_t gAutoSaveOnExit = 1;
 std::int32_t gSaveDefaultConfirm = 1;
 std::int32_t gStartupBackup = 0;
 std::int32_t gLoadObjectWarning = 1;
 std::int32_t gPort2IsShared = 0;
-char gPort2Filename[260];
+char gPort2Filename[MAX_PATH];
 std::int32_t gAlwaysDisplayLog = 1;
 std::int32_t gMnemonics = 0;
 std::int32_t gSymbolic = 0;
@@ -35,17 +38,17 @@ std::int32_t gReplayTimeout = 0;
 char gSerialWire[16];
 char gSerialIr[16];
 std::int32_t gRomWriteable = 1;
-std::int32_t gRomWP = -1; // -1: not set, and then not written
-
-namespace {
-
-const std::int32_t kWPNotSet = -1;
+// The default of a setting written only when set: the profile did not set it
+// (or set it to -1, which reads the same).
+const std::int32_t kNotSet = -1;
+std::int32_t gRomWP = kNotSet;
 
 // The current directory, default of "TavikDirectory"; filled at the start of the read pass.
-char gCurrentDirectory[260];
+char gCurrentDirectory[MAX_PATH];
 
 // One row of the catalogue: an integer setting has intValue, a string setting
-// has text with its capacity and default.
+// has text with its capacity and default. A setting written only when set
+// defaults to kNotSet and is not written while it holds it.
 struct Setting {
     const char* section;
     const char* key;
@@ -53,7 +56,10 @@ struct Setting {
     char* text;
     std::uint32_t capacity;
     const char* textDefault;
+    bool writtenOnlyWhenSet = false;
 };
+
+const bool kWrittenOnlyWhenSet = true;
 
 const Setting kCatalogue[] = {
     {"Files", "TavikDirectory", nullptr, gTavikDirectory, sizeof gTavikDirectory, gCurrentDirectory},
@@ -83,7 +89,7 @@ const Setting kCatalogue[] = {
     {"Serial", "Wire", nullptr, gSerialWire, sizeof gSerialWire, "disabled"},
     {"Serial", "Ir", nullptr, gSerialIr, sizeof gSerialIr, "disabled"},
     {"ROM", "Writeable", &gRomWriteable, nullptr, 0, nullptr},
-    {"ROM", "WP#", &gRomWP, nullptr, 0, nullptr},
+    {"ROM", "WP#", &gRomWP, nullptr, 0, nullptr, kWrittenOnlyWhenSet},
 };
 
 } // namespace
@@ -103,7 +109,7 @@ void ReadSettings() {
 
 void WriteSettings() {
     for (const Setting& setting : kCatalogue) {
-        if (setting.intValue == &gRomWP && gRomWP == kWPNotSet) continue;
+        if (setting.writtenOnlyWhenSet && *setting.intValue == kNotSet) continue;
         if (setting.intValue)
             WriteRegistryValue(setting.section, setting.key, REG_DWORD, setting.intValue, sizeof *setting.intValue);
         else

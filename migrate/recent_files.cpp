@@ -6,11 +6,9 @@
 #include "profile_store.h"
 #include "registry_store.h"
 
+namespace {
 // Number of recent files; 4 unless the profile says otherwise.
 std::int32_t gRecentFileCount = 4;
-
-namespace {
-const std::uint32_t kPathBufferSize = 260;
 const char kSymbLetters[] = "6AEGSX";
 } // namespace
 
@@ -25,7 +23,7 @@ void CopyRecentFileEntries(std::int32_t first, std::int32_t last, char* pathBuff
     // instead of overflowing it.
     for (std::int64_t n = first; n <= last; ++n) {
         wsprintfA(keyNameBuffer, "File%d", static_cast<int>(n));
-        ReadProfileString("MRU", keyNameBuffer, "", pathBuffer, kPathBufferSize);
+        ReadProfileString("MRU", keyNameBuffer, "", pathBuffer, MAX_PATH);
         WriteRegistryString("MRU", keyNameBuffer, pathBuffer);
     }
 }
@@ -34,7 +32,7 @@ void CopySymbStrings(char* pathBuffer, char* keyNameBuffer) {
     for (const char* letter = kSymbLetters; *letter; ++letter) {
         pathBuffer[0] = '\0';
         wsprintfA(keyNameBuffer, "Symb%c", *letter);
-        ReadProfileString("Disassembler", keyNameBuffer, "", pathBuffer, kPathBufferSize);
+        ReadProfileString("Disassembler", keyNameBuffer, "", pathBuffer, MAX_PATH);
         if (pathBuffer[0] != '\0') WriteRegistryString("Disassembler", keyNameBuffer, pathBuffer);
     }
 }

@@ -4,7 +4,8 @@
 
 // The keys of section "MRU" and the Symb strings of section "Disassembler",
 // whose names are formed at run time. Both read into and name keys with the
-// run's two scratch buffers.
+// run's two scratch buffers: pathBuffer holds MAX_PATH characters,
+// keyNameBuffer at least 16.
 
 // Copies "FileCount" and the entries File1 to File<count>.
 void CopyRecentFiles(char* pathBuffer, char* keyNameBuffer);

@@ -16,14 +16,13 @@ const int kExitCopied = 0;
 const int kExitProfileMissing = 1;
 const int kExitNotStored = 2;
 
-const char kProfileFileName[] = "Tavik.ini";
 // Written byte for byte: standard output carries no line-end translation.
 const char kNotFoundMessage[] = "%s not found!\r\nTo terminate press any key...\r\n";
 const unsigned kKeyPollMs = 20;
 
 // The run's scratch buffers: first the profile path, then each string copied;
 // and the key names that the recent-files and Symb steps form.
-char gPathBuffer[260];
+char gPathBuffer[MAX_PATH];
 char gKeyNameBuffer[32];
 
 bool LocateProfile() {

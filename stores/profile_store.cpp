@@ -2,11 +2,6 @@
 
 #include "platform.h"
 
-namespace {
-// Named without a directory: the profile functions look in the Windows directory.
-const char kProfileFileName[] = "Tavik.ini";
-} // namespace
-
 std::int32_t ReadProfileInt(const char* section, const char* key, std::int32_t defaultValue) {
     return static_cast<std::int32_t>(GetPrivateProfileIntA(section, key, defaultValue, kProfileFileName));
 }

@@ -2,11 +2,16 @@
 
 #include <cstdint>
 
-// Reads of the profile file "Tavik.ini" in the Windows directory. A section
-// or key that the file does not hold yields the default; a string that does
-// not fit its buffer is cut to capacity - 1 characters.
+// Reads of the profile file in the Windows directory. A section or key that
+// the file does not hold yields the default; a string that does not fit its
+// buffer is cut to capacity - 1 characters.
+
+// The profile's name, without a directory: the profile functions look in the
+// Windows directory.
+inline constexpr char kProfileFileName[] = "Tavik.ini";
 
 std::int32_t ReadProfileInt(const char* section, const char* key, std::int32_t defaultValue);
 void ReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                        std::uint32_t capacity);
+// "LastDocument" of section "Files", empty by default.
 void ReadLastDocument(char* buffer, std::uint32_t capacity);

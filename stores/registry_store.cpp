@@ -5,7 +5,9 @@
 namespace {
 
 const char kKeyPrefix[] = "Software\\Tavik\\";
-char kNoClass[] = "";
+// RegCreateKeyExA takes the class as a writable string; it is only read, and
+// empty gives the key no class.
+char gNoClass[] = "";
 
 RegistryWriteTally gTally = {0, 0, ERROR_SUCCESS};
 
@@ -25,7 +27,7 @@ void WriteRegistryValue(const char* section, const char* valueName, std::uint32_
 
     HKEY key = nullptr;
     DWORD disposition = 0;
-    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, kNoClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, gNoClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                      nullptr, &key, &disposition);
     if (status != ERROR_SUCCESS) {
         NoteNotStored(status);

@@ -2,13 +2,13 @@
 // prefix's user.reg. The first call loads the file under the prefix's lock;
 // the values stay in memory until RegFlushKey(HKEY_CURRENT_USER) writes them
 // all at once, so a run that dies earlier leaves user.reg as it was.
-#include <time.h>
-
 #include <memory>
 #include <string>
 
 #include "error_detail.h"
+#include "filetime.h"
 #include "profile_cache.h"
+#include "reg_syntax.h"
 #include "registry_file.h"
 #include "text_encoding.h"
 #include "user_reg.h"
@@ -46,13 +46,6 @@ LSTATUS LoadOnce() {
     return gSession.loadStatus;
 }
 
-std::uint64_t FileTimeNow() {
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return 116444736000000000ull + static_cast<std::uint64_t>(now.tv_sec) * 10000000ull +
-           static_cast<std::uint64_t>(now.tv_nsec) / 100;
-}
-
 // "Software\Tavik\Files" into its components; empty ones are skipped.
 KeyPath SplitKeyPath(const char* subKey) {
     KeyPath path(1);
@@ -67,9 +60,9 @@ KeyPath SplitKeyPath(const char* subKey) {
     return path;
 }
 
-bool IsStringType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+// The types are passed to the hive as they come.
+static_assert(REG_SZ == kRegString && REG_EXPAND_SZ == kRegExpandString && REG_BINARY == kRegBinary &&
+              REG_DWORD == kRegDword && REG_MULTI_SZ == kRegMultiString);
 
 } // namespace
 
@@ -102,17 +95,8 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     if (!key || key == HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!data && size) return ERROR_INVALID_PARAMETER;
     const std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
-    std::string stored;
-    if (IsStringType(type)) {
-        stored.reserve(2 * bytes.size());
-        // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
-        for (char16_t unit : DecodeCp1252(bytes)) {
-            stored.push_back(static_cast<char>(unit & 0xFF));
-            stored.push_back(static_cast<char>(unit >> 8));
-        }
-    } else {
-        stored = bytes;
-    }
+    // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
+    const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : bytes;
     SetRegValue(gSession.hive, *key->key, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
     return ERROR_SUCCESS;
 }

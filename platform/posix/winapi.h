@@ -28,6 +28,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
 
+// Room for a path, with its NUL, in the buffers that the API fills.
+constexpr DWORD MAX_PATH = 260;
+
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
@@ -77,10 +80,15 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      void* arguments);
 
-// Registry (advapi32), over the prefix's user.reg. The values set are kept in
-// memory and reach user.reg together, on RegFlushKey(HKEY_CURRENT_USER).
+// Registry (advapi32), over the prefix's user.reg. The first call reads it
+// under the prefix's lock; the values set are kept in memory and reach
+// user.reg together, on RegFlushKey(HKEY_CURRENT_USER).
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
                         LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LSTATUS RegCloseKey(HKEY key);
+// Our addition: besides writing user.reg (all of the run's values, or none
+// when one key was refused) and giving up the lock, it drops the profile kept
+// by GetPrivateProfile*A, so that a large profile and a large hive are not
+// held at once; the next profile read parses the file again.
 LSTATUS RegFlushKey(HKEY key);

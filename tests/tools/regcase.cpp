@@ -4,7 +4,7 @@
 // order, are read back.
 //
 // Prints the case table of the native program
-// (platform/posix/wine_case_table.cpp; an argument "table" is allowed): rows
+// (platform/posix/wine/wine_case_table.cpp; an argument "table" is allowed): rows
 // {first, last, delta, step}, each unit first, first + step, ... last folding
 // to unit + delta. The registry shows only which units make one name and how
 // names sort, not the unit a name folds to: that is taken from ntdll, checked

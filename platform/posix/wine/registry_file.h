@@ -7,8 +7,11 @@
 
 // The prefix's user.reg on disk: read under a lock that serialises runs on
 // one prefix, and replaced as a whole, so that it holds either the old
-// content or the complete new one.
+// content or the complete new one. The rules are listed at the top of
+// registry_file.cpp.
 
+// Between LoadRegistryFile and ReleaseRegistryFile, lockFd holds the lock
+// (it is -1 otherwise, and after a load that failed before taking it).
 struct RegistryFile {
     std::string prefix; // the Wine prefix directory
     std::string path;   // user.reg, or the file its symbolic link points to
@@ -17,15 +20,16 @@ struct RegistryFile {
 };
 
 // Locks the prefix, refuses while a wineserver runs for it, and reads user.reg
-// (a missing one is a new hive). Returns the Win32 error of a refusal.
+// (a missing one is a new hive, with system.reg's architecture). Returns the
+// Win32 error of a refusal; ERROR_BADDB with the offending line as the
+// code's error detail when Wine would not read the file as we do. Call
+// ReleaseRegistryFile afterwards in either case.
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive);
 
 // Writes the hive beside the file, flushes it to disk and renames it over
-// the old file, keeping the old file's permissions.
+// the old file, keeping the old file's permissions. Needs the lock of a
+// successful load; ERROR_SHARING_VIOLATION when a wineserver started since.
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive);
 
+// Gives up the lock; the file may be loaded again.
 void ReleaseRegistryFile(RegistryFile& file);
-
-// True when a wineserver holds the registry of this prefix in memory, wherever
-// Wine put its server directory.
-bool WineServerRunning(const std::string& prefix);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "winapi.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -22,10 +22,6 @@ bool IsBlank(char c) {
 std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
     while (pos < text.size() && IsBlank(text[pos])) ++pos;
     return pos;
-}
-
-bool IsStringType(std::uint32_t type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // One UTF-8 sequence starting at line[pos], as the loader decodes it: a
@@ -103,13 +99,9 @@ std::size_t ReadRegString(std::string_view line, std::size_t pos, char end, std:
     return pos < line.size() ? pos + 1 : std::string_view::npos;
 }
 
+// A string's data as the registry holds it: UTF-16LE with its NUL.
 std::string Utf16Bytes(const std::u16string& text) {
-    std::string bytes;
-    bytes.reserve(2 * text.size() + 2);
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
+    std::string bytes = EncodeUtf16Le(text);
     bytes.append(2, '\0');
     return bytes;
 }
@@ -122,8 +114,8 @@ struct DataTag {
     bool plain; // the tag Wine itself writes for the type
 };
 const DataTag kDataTags[] = {
-    {"\"", REG_SZ, true},          {"str:\"", REG_SZ, false},    {"str(2):\"", REG_EXPAND_SZ, true},
-    {"str(7):\"", REG_MULTI_SZ, true}, {"hex:", REG_BINARY, true}, {"dword:", REG_DWORD, true},
+    {"\"", kRegString, true},          {"str:\"", kRegString, false},    {"str(2):\"", kRegExpandString, true},
+    {"str(7):\"", kRegMultiString, true}, {"hex:", kRegBinary, true}, {"dword:", kRegDword, true},
 };
 
 // "dword:" data: as the loader reads it with strtoul(), restricted to 1 to 8
@@ -210,7 +202,30 @@ void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* e
     }
 }
 
+// The whole value as Wine writes it: name, "=", data.
+std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);
+
 } // namespace
+
+bool IsRegStringType(std::uint32_t type) {
+    return type == kRegString || type == kRegExpandString || type == kRegMultiString;
+}
+
+std::string UserRegHeader(const std::string& arch) {
+    std::string header = std::string(kRegSignature) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
+    if (!arch.empty()) header += "\n#arch=" + arch + "\n";
+    return header;
+}
+
+std::optional<std::string_view> RegArchOption(std::string_view line) {
+    constexpr std::string_view kOption = "#arch=";
+    if (line.substr(0, kOption.size()) != kOption) return std::nullopt;
+    return line.substr(kOption.size());
+}
+
+bool IsKnownRegArch(std::string_view arch) {
+    return arch == "win32" || arch == "win64";
+}
 
 std::string_view NextRegLine(std::string_view& rest) {
     const std::size_t end = rest.find('\n');
@@ -319,7 +334,7 @@ bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLi
         value.plain = tightData && tag->plain && end == body.size();
         return true;
     }
-    if (value.type == REG_DWORD && tag) {
+    if (value.type == kRegDword && tag) {
         if (!ParseDword(body, value, why)) return false;
         value.plain = value.plain && tightData;
         return true;
@@ -337,11 +352,11 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped) {
 }
 
 std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
-    if (IsStringType(type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
+    if (IsRegStringType(type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
         data.back() == 0) {
         std::string out;
         out.reserve(data.size() / 2 + 16);
-        if (type != REG_SZ) {
+        if (type != kRegString) {
             char kind[16];
             std::snprintf(kind, sizeof kind, "str(%x):", static_cast<unsigned>(type));
             out = kind;
@@ -355,13 +370,13 @@ std::string FormatRegData(std::uint32_t type, const std::string& data, std::size
         return out;
     }
     char scratch[32];
-    if (type == REG_DWORD && data.size() == 4) {
+    if (type == kRegDword && data.size() == 4) {
         std::uint32_t dword = 0;
         for (int i = 3; i >= 0; --i) dword = (dword << 8) | static_cast<unsigned char>(data[i]);
         std::snprintf(scratch, sizeof scratch, "dword:%08x", dword);
         return scratch;
     }
-    if (type == REG_BINARY) {
+    if (type == kRegBinary) {
         std::snprintf(scratch, sizeof scratch, "hex:");
     } else {
         std::snprintf(scratch, sizeof scratch, "hex(%x):", static_cast<unsigned>(type));
@@ -388,9 +403,13 @@ std::string FormatRegName(std::u16string_view name) {
     return name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
 }
 
+namespace {
+
 std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data) {
     std::string line = FormatRegName(name);
     line += '=';
     line += FormatRegData(type, data, line.size());
     return line;
 }
+
+} // namespace

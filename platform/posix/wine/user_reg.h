@@ -37,37 +37,52 @@ struct ValueIndex {
 
     // The index of the key and false; or, when it is new, the index it was
     // given (the next one) and true.
+    // keys and hashes always have the same size.
     std::pair<std::size_t, bool> Insert(std::string key);
     std::size_t size() const { return keys.size(); }
 };
 
+// One key's block of the file: its header line "[path] seconds" and what
+// follows up to the next block. A block is in one of two states:
+// - closed (opened == false): only `raw` holds its lines, written back byte
+//   for byte; metaLines, values, valueIndex and tail are empty;
+// - opened (opened == true), by a change to its values: `raw` is kept but the
+//   lines are held parsed in metaLines, values and tail, and the block is
+//   written anew from them once Rewritten().
+// Only an opened block is edited. In it, valueIndex.keys[i] is the key of
+// values[i]: the two always have the same size.
 struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
     std::string raw; // the block's text as read, up to the next block
     bool isLink = false; // holds "#link": the key is a symbolic link to another key
-    bool changed = false;
-    // Filled once the block is opened for a change:
-    std::uint64_t modified = 0;         // FILETIME of the last change (100 ns units since 1601), 0 for none
+    bool opened = false;
+    // Filled once the block is opened:
+    std::uint64_t modified = 0;         // FILETIME of the last change that took effect, 0 for none
     std::vector<std::string> metaLines; // "#class=...", "#link" and others, "#time" aside
-    std::vector<ValueLine> values;                           // in the order read or added
-    ValueIndex valueIndex;                                   // by ValueKey(name)
-    std::string tail;                           // what followed the values
+    std::vector<ValueLine> values;      // in the order read or added
+    ValueIndex valueIndex;              // by ValueKey(name)
+    std::string tail;                   // what followed the values
+
+    // True when the block is written from its parts, with a new time stamp;
+    // a block opened for a change that came to nothing stays as read.
+    bool Rewritten() const { return modified != 0; }
 };
 
 struct UserReg {
-    std::string header;
-    std::vector<RegBlock> blocks;
+    std::string header; // up to the first block, as read
+    std::vector<RegBlock> blocks; // in the order Wine writes them
     std::unordered_map<std::u16string, std::size_t> blockIndex; // folded joined path -> block
     // Every key that exists: each block's path and all that lead to it, with
     // the escaped texts of its components.
     std::unordered_map<std::u16string, std::vector<std::string>> keys;
     std::unordered_set<std::u16string> links; // folded joined paths of the keys that are links
-    bool changed = false;
+    bool changed = false; // differs from the file read: worth saving
 };
 
-// Reads a hive file. nullopt, with the line and the reason, when it is not
-// in Wine's format or holds a line that Wine would drop or misread.
+// Reads a hive file. nullopt, with the reason ("line N: ..."), when it is not
+// in Wine's format or holds a line that Wine would drop or misread. Every
+// block of a hive it returns parses again when opened.
 std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason = nullptr);
 
 // An empty hive with Wine's header; `arch` is "win32", "win64" or empty.
@@ -79,9 +94,11 @@ struct RegKeyRef {
     std::vector<std::u16string> folded;
     std::u16string joined; // folded components joined by '\'
 };
+// Folds and joins the components of a path.
 RegKeyRef MakeRegKeyRef(const KeyPath& path);
 
-// Opens or creates a key. True when it was created.
+// Opens or creates a key, stamped `now` (a FILETIME) when created. True when
+// it was created.
 bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 
 // Sets a value of an existing key (created first when missing). Data is as
@@ -90,6 +107,8 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
+// The hive's text: closed blocks byte for byte, rewritten ones as Wine writes
+// them (values sorted by folded name).
 std::string SerializeUserReg(const UserReg& hive);
 
 // A value's name as the key it is found and sorted by: folded, each UTF-16
@@ -98,7 +117,8 @@ std::string SerializeUserReg(const UserReg& hive);
 std::string ValueKey(std::u16string_view name);
 
 // Every key with a block and its values (data as written after the "="), by
-// folded path and ValueKey; a key written twice is merged, the later value winning.
+// folded path and ValueKey; a key written twice is merged, the later value
+// winning. For the tests and the fuzzer: the program never lists values.
 std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive);
 
 // True when the key, or a key on its path, is a symbolic link: Wine follows

@@ -1,4 +1,4 @@
-#include "text_encoding.h"
+#include "wine_case_table.h"
 
 // Wine's case table: how its registry folds key and value names (one rule
 // for both) before comparing and sorting them, as rows {first, last, delta,

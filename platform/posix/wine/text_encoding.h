@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,28 +11,15 @@ std::u16string DecodeCp1252(std::string_view bytes);
 // Characters that Windows-1252 lacks become a similar one where Windows has a
 // "best fit" for them, '?' otherwise.
 std::string EncodeCp1252(std::u16string_view text);
+// UTF-16 code units as little-endian bytes, as the registry holds text.
+std::string EncodeUtf16Le(std::u16string_view text);
 // UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
 std::u16string DecodeUtf8(std::string_view bytes);
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
-
-struct BestFit {
-    char16_t unit;
-    unsigned char byte;
-};
-extern const BestFit kCp1252BestFit[];
-extern const std::size_t kCp1252BestFitCount;
 
 // Case folding as Wine's registry folds key and value names, unit by unit:
 // two names are one when their folds are equal, and Wine sorts names by
 // their folds. No unit outside A to Z folds into ASCII, so that an ASCII name
 // also matches as in Wine's profile functions, which fold A to Z only.
-struct CaseRow {
-    char16_t first, last;
-    int delta;
-    unsigned char step;
-};
-extern const CaseRow kWineCaseRows[];
-extern const std::size_t kWineCaseRowCount;
-
 char16_t FoldCase(char16_t c);
 std::u16string FoldCase(std::u16string_view text);

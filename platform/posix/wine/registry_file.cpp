@@ -1,3 +1,22 @@
+// The prefix's user.reg on disk. The rules this file keeps, on which the
+// rest of the program relies:
+//
+// 1. One run at a time per prefix. LoadRegistryFile takes an exclusive flock
+//    on the directory that holds user.reg (the file a symbolic link points
+//    to, so two links to one file share the lock) before it reads, and the
+//    lock is held until ReleaseRegistryFile. Saving requires the lock.
+// 2. No write while a wineserver runs for the prefix: it holds the registry
+//    in memory and would write its own copy back. Looked for after taking
+//    the lock, and again just before the rename.
+// 3. user.reg is never written in place. The new text goes to one fixed
+//    temporary name beside it, takes the old file's permissions (and owner,
+//    when run as root), is flushed to the disk and renamed over the old
+//    file; then the directory is flushed. A crash leaves the old file or the
+//    new one, never a mix; a temporary left behind is replaced next time.
+// 4. A symbolic link named user.reg stays a link; its target is replaced.
+// 5. A user.reg that is not writable for its owner is left alone.
+// 6. Errors are turned into Win32 codes (ErrorFromErrno). Those ignored are
+//    ignored on purpose, where they are.
 #include "registry_file.h"
 
 #include <dirent.h>
@@ -6,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,7 +33,8 @@
 #include <vector>
 
 #include "error_detail.h"
-#include "read_file.h"
+#include "read_whole_file.h"
+#include "reg_syntax.h"
 #include "wine_paths.h"
 
 namespace {
@@ -60,10 +81,11 @@ int FlushToDisk(int fd) {
 std::string PrefixArchitecture(const std::string& prefix) {
     std::string system;
     if (!ReadWholeFile(prefix + "/system.reg", system)) return "";
-    const std::size_t at = system.find("\n#arch=");
-    if (at == std::string::npos) return "";
-    const std::size_t end = system.find('\n', at + 1);
-    return system.substr(at + 7, end - at - 7);
+    std::string_view rest(system);
+    NextRegLine(rest); // the signature
+    while (!rest.empty())
+        if (const auto arch = RegArchOption(NextRegLine(rest))) return std::string(*arch);
+    return "";
 }
 
 // A wineserver keeps a lock on the file "lock" in its server directory while
@@ -148,8 +170,8 @@ bool ServerProcessRunning(const std::string& name, const std::string& prefix) {
     return found;
 }
 
-} // namespace
-
+// True when a wineserver holds the registry of this prefix in memory, wherever
+// Wine put its server directory.
 bool WineServerRunning(const std::string& prefix) {
     struct stat info;
     if (::stat(prefix.c_str(), &info) != 0) return false;
@@ -166,11 +188,14 @@ bool WineServerRunning(const std::string& prefix) {
 }
 
 // The directory that holds the file; runs on the same file lock it.
-static std::string DirectoryOf(const std::string& path) {
+std::string DirectoryOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
+} // namespace
+
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
+    assert(file.lockFd < 0 && "loaded twice without a release");
     const auto prefix = WinePrefixDirectory();
     if (!prefix) return ERROR_PATH_NOT_FOUND;
     file.prefix = *prefix;
@@ -215,6 +240,7 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
 }
 
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
+    assert(file.lockFd >= 0 && "saved without the prefix's lock");
     const std::string text = SerializeUserReg(hive);
     const std::string directory = DirectoryOf(file.path);
     // One name for the new file: under the lock no other run writes it, and
@@ -251,6 +277,8 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         return ErrorFromErrno(error);
     }
     // The rename itself reaches the disk with the directory.
+    // The new file is in place: a failure here is not reported, as a retry
+    // could not undo the rename.
     if (const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
         FlushToDisk(dirFd);
         ::close(dirFd);

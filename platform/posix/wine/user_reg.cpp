@@ -1,16 +1,15 @@
 #include "user_reg.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
+#include "filetime.h"
 #include "reg_syntax.h"
 #include "text_encoding.h"
 
 namespace {
 
-const char kSignature[] = "WINE REGISTRY Version 2";
-const std::uint64_t kFiletimeOf1970 = 116444736000000000ull;
-const std::uint64_t kFiletimePerSecond = 10000000ull;
 
 std::u16string JoinFolded(const std::vector<std::u16string>& folded, std::size_t count) {
     std::u16string joined;
@@ -42,7 +41,7 @@ bool ParseBlockHeader(std::string_view line, RegBlock& block, std::string* why) 
 std::string BlockHeaderText(const RegBlock& block) {
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%x%08x\n",
-                  static_cast<unsigned long long>((block.modified - kFiletimeOf1970) / kFiletimePerSecond),
+                  static_cast<unsigned long long>(FileTimeToUnixSeconds(block.modified)),
                   static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
     return "[" + JoinTexts(block.componentTexts) + stamp;
 }
@@ -50,6 +49,7 @@ std::string BlockHeaderText(const RegBlock& block) {
 // Adds a value read from the file. A name given twice in other letter cases
 // keeps its first spelling and takes the later data, as Wine loads it.
 void PutValue(RegBlock& block, const RegValueLine& read) {
+    assert(block.opened);
     ValueLine value;
     if (read.plain) {
         value.text = read.text;
@@ -63,6 +63,7 @@ void PutValue(RegBlock& block, const RegValueLine& read) {
     const auto [index, added] = block.valueIndex.Insert(ValueKey(read.name));
     if (added) {
         block.values.push_back(std::move(value));
+        assert(block.values.size() == block.valueIndex.size());
         return;
     }
     ValueLine& first = block.values[index];
@@ -98,11 +99,11 @@ std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
     return sorted;
 }
 
-// Turns an unchanged block into one whose values can be edited. The block
-// was read by ParseUserReg, so every line of it parses.
+// Turns a closed block into an opened one, whose values can be edited. The
+// block was read by ParseUserReg, so every line of it parses.
 void OpenBlockForChange(RegBlock& block) {
-    if (block.changed) return;
-    block.changed = true;
+    if (block.opened) return;
+    block.opened = true;
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
     while (!rest.empty()) {
@@ -136,7 +137,7 @@ void Reindex(UserReg& hive) {
 }
 
 bool HoldsValuesOrMeta(const RegBlock& block) {
-    if (block.changed) return !block.values.empty() || !block.metaLines.empty();
+    if (block.opened) return !block.values.empty() || !block.metaLines.empty();
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
     while (!rest.empty()) {
@@ -160,6 +161,36 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
     }
 }
 
+// Adds the block of a key; the components that exist keep their spelling.
+std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
+    RegBlock block;
+    block.foldedPath = key.folded;
+    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
+        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
+        if (known != hive.keys.end()) {
+            block.componentTexts = known->second;
+            break;
+        }
+    }
+    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
+        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
+    block.opened = true;
+    block.modified = now;
+
+    DropEmptyParentBlocks(hive, key.folded);
+    // Blocks stand in the order of a walk through the tree with sorted subkeys.
+    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
+                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
+                                         return path < other.foldedPath;
+                                     });
+    const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
+    hive.blocks.insert(at, std::move(block));
+    Reindex(hive);
+    IndexBlock(hive, index);
+    hive.changed = true;
+    return index;
+}
+
 } // namespace
 
 std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) {
@@ -174,7 +205,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
         return fail("it holds a NUL byte");
     }
     std::string_view rest = text;
-    if (NextRegLine(rest) != kSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
+    if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
 
     UserReg hive;
     std::size_t blockStart = std::string_view::npos;
@@ -195,7 +226,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
             break;
         case RegLineKind::Option:
             if (blockStart == std::string_view::npos) {
-                if (line.rfind("#arch=", 0) == 0 && line != "#arch=win32" && line != "#arch=win64")
+                if (const auto arch = RegArchOption(line); arch && !IsKnownRegArch(*arch))
                     return fail("its architecture is neither win32 nor win64");
             } else if (line.rfind("#link", 0) == 0) {
                 hive.blocks.back().isLink = true;
@@ -228,45 +259,10 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
 
 UserReg NewUserReg(const std::string& arch) {
     UserReg hive;
-    hive.header = std::string(kSignature) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
-    if (!arch.empty()) hive.header += "\n#arch=" + arch + "\n";
+    hive.header = UserRegHeader(arch);
     hive.changed = true;
     return hive;
 }
-
-namespace {
-
-// Adds the block of a key; the components that exist keep their spelling.
-std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
-    RegBlock block;
-    block.foldedPath = key.folded;
-    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
-        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
-        if (known != hive.keys.end()) {
-            block.componentTexts = known->second;
-            break;
-        }
-    }
-    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
-        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
-    block.changed = true;
-    block.modified = now;
-
-    DropEmptyParentBlocks(hive, key.folded);
-    // Blocks stand in the order of a walk through the tree with sorted subkeys.
-    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
-                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
-                                         return path < other.foldedPath;
-                                     });
-    const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
-    hive.blocks.insert(at, std::move(block));
-    Reindex(hive);
-    IndexBlock(hive, index);
-    hive.changed = true;
-    return index;
-}
-
-} // namespace
 
 RegKeyRef MakeRegKeyRef(const KeyPath& path) {
     RegKeyRef key{path, {}, {}};
@@ -296,6 +292,7 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     OpenBlockForChange(block);
     const auto [index, added] = block.valueIndex.Insert(ValueKey(name));
     if (added) block.values.emplace_back();
+    assert(block.values.size() == block.valueIndex.size());
     ValueLine* old = added ? nullptr : &block.values[index];
     ValueLine line;
     line.text = old ? std::string(old->Name()) : FormatRegName(name);
@@ -330,6 +327,7 @@ std::pair<std::size_t, bool> ValueIndex::Insert(std::string key) {
     slots[at] = static_cast<std::uint32_t>(keys.size() + 1);
     keys.push_back(std::move(key));
     hashes.push_back(hash);
+    assert(keys.size() == hashes.size());
     return {keys.size() - 1, true};
 }
 
@@ -377,8 +375,7 @@ std::string SerializeUserReg(const UserReg& hive) {
     out = hive.header;
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
-        // A block opened for a change that came to nothing stays as it was.
-        const bool rewritten = block.modified != 0;
+        const bool rewritten = block.Rewritten();
         if (rewritten || previousRewritten) {
             // Every block follows an empty line.
             if (out.empty() || out.back() != '\n') out += '\n';

@@ -1,4 +1,4 @@
-#include "text_encoding.h"
+#include "cp1252_best_fit.h"
 
 // Windows-1252 "best fit": characters that the code page lacks but that
 // Windows, and Wine, write as a similar one (U+0100 as "A", the full-width

@@ -59,7 +59,3 @@ std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity)
 // sign, then digits (after "0x", "0o" or "0b" in that base) up to the first
 // other character; wraps modulo 2^32.
 std::uint32_t ProfileStringToInteger(std::u16string_view text);
-
-// Blanks as the profile reader trims them.
-bool IsProfileSpace(char16_t c);
-std::u16string_view TrimProfileSpace(std::u16string_view text);

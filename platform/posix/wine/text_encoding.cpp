@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "cp1252_best_fit.h"
+#include "wine_case_table.h"
+
 namespace {
 
 // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
@@ -88,6 +91,16 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
         text.push_back(static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first));
     }
     return text;
+}
+
+std::string EncodeUtf16Le(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(2 * text.size() + 2); // room for a NUL that callers may add
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
 }
 
 char16_t FoldCase(char16_t c) {

@@ -1,4 +1,4 @@
-#include "read_file.h"
+#include "read_whole_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

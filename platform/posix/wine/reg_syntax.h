@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,33 @@
 // Where the loader would complain and then drop or misread a line, the
 // parsers here refuse it, with the reason: a file is only rewritten when
 // Wine would read from it what we read.
+
+// The value types that the format writes in their own way; any other number
+// is written as "hex(<type>):". The same numbers as Win32's REG_* constants.
+enum RegValueType : std::uint32_t {
+    kRegString = 1,       // "text"
+    kRegExpandString = 2, // str(2):"text"
+    kRegBinary = 3,       // hex:bytes
+    kRegDword = 4,        // dword:8 hex digits
+    kRegMultiString = 7,  // str(7):"text"
+};
+
+// True for the three types held as UTF-16 text with a terminating NUL.
+bool IsRegStringType(std::uint32_t type);
+
+// The first line of every registry file.
+inline constexpr char kRegSignature[] = "WINE REGISTRY Version 2";
+
+// The head of a user's registry file as Wine starts one: the signature, the
+// root comment and, where `arch` is not empty, the "#arch=" option.
+std::string UserRegHeader(const std::string& arch);
+
+// The architecture named by an "#arch=" option line (as NextRegLine gives
+// it), or nullopt for any other line.
+std::optional<std::string_view> RegArchOption(std::string_view line);
+
+// True for the architectures Wine writes: "win32" and "win64".
+bool IsKnownRegArch(std::string_view arch);
 
 enum class RegLineKind { Blank, Comment, Option, Key, Value, Unknown };
 
@@ -67,5 +95,3 @@ std::string FormatRegData(std::uint32_t type, const std::string& data, std::size
 // default value (whose name is empty).
 std::string FormatRegName(std::u16string_view name);
 
-// The whole value as Wine writes it: name, "=", data.
-std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);

@@ -19,8 +19,7 @@ std::u16string DecodeProfileBytes(std::string_view bytes) {
     return DecodeCp1252(bytes);
 }
 
-} // namespace
-
+// Blanks as the profile reader trims them.
 bool IsProfileSpace(char16_t c) {
     // ^Z, the old end-of-file mark, counts as a blank too.
     return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
@@ -31,8 +30,6 @@ std::u16string_view TrimProfileSpace(std::u16string_view text) {
     while (!text.empty() && IsProfileSpace(text.back())) text.remove_suffix(1);
     return text;
 }
-
-namespace {
 
 // Appends the folded name to the profile's names; the view stays valid as
 // the names were given room for the whole text at the start.

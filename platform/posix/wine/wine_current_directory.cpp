@@ -16,10 +16,11 @@
 #include <string_view>
 
 #include "text_encoding.h"
+#include "winapi.h"
 
 namespace {
 
-constexpr std::size_t kMaxPath = 260;
+constexpr std::size_t kMaxPath = MAX_PATH;
 const char16_t kWindowsDirectory[] = u"C:\\windows";
 
 // The character sets whose Unix names we decode as Wine does.

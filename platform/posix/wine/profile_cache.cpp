@@ -1,0 +1,96 @@
+// The profile parsed last, kept while its file stays the same on disk.
+#include "profile_cache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include "read_whole_file.h"
+#include "wine_paths.h"
+
+namespace {
+
+// The modification time of a stat result, named differently on macOS.
+const timespec& ModifiedTime(const struct stat& info) {
+#ifdef __APPLE__
+    return info.st_mtimespec;
+#else
+    return info.st_mtim;
+#endif
+}
+
+struct CachedProfile {
+    std::string requestedName;
+    std::string path; // as found on disk
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    std::chrono::steady_clock::time_point checked; // when the file was last seen unchanged
+    Profile profile;
+};
+
+// Never freed: freeing a profile of a million keys at exit would cost more
+// than reading it.
+CachedProfile& gCache = *new CachedProfile;
+
+// A name without a directory is looked for in the Windows directory.
+std::optional<std::string> ProfilePath(const std::string& name) {
+    if (name.find_first_of("/\\") != std::string::npos) return FindFileIgnoringCase(name);
+    const auto directory = WindowsDirectory();
+    if (!directory) return std::nullopt;
+    return FindFileIgnoringCase(*directory + "/" + name);
+}
+
+bool SameFile(const CachedProfile& cached, const struct stat& info) {
+    return cached.device == info.st_dev && cached.inode == info.st_ino && cached.size == info.st_size &&
+           cached.modified.tv_sec == ModifiedTime(info).tv_sec &&
+           cached.modified.tv_nsec == ModifiedTime(info).tv_nsec;
+}
+
+} // namespace
+
+ProfileState OpenProfile(const char* fileName, const Profile** profile) {
+    *profile = &gCache.profile;
+    struct stat info;
+    // Usually the file is the one parsed for the last read: one stat tells,
+    // and one per millisecond is enough to see a change.
+    const auto now = std::chrono::steady_clock::now();
+    if (gCache.requestedName == fileName && gCache.size >= 0) {
+        if (now - gCache.checked < std::chrono::milliseconds(1)) return ProfileState::Parsed;
+        if (::stat(gCache.path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && SameFile(gCache, info)) {
+            gCache.checked = now;
+            return ProfileState::Parsed;
+        }
+    }
+
+    gCache = CachedProfile{};
+    gCache.requestedName = fileName;
+    const auto path = ProfilePath(fileName);
+    if (!path) return ProfileState::Missing;
+    gCache.path = *path;
+    // Opened without blocking, so that a FIFO of that name cannot hang the run.
+    const int fd = ::open(gCache.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ProfileState::Missing : ProfileState::Unreadable;
+    ProfileState state = ProfileState::Unreadable;
+    std::string content;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadWholeFile(fd, content)) {
+        gCache.profile = ParseProfile(content);
+        gCache.device = info.st_dev;
+        gCache.inode = info.st_ino;
+        gCache.size = info.st_size;
+        gCache.modified = ModifiedTime(info);
+        gCache.checked = now;
+        state = ProfileState::Parsed;
+    }
+    ::close(fd);
+    return state;
+}
+
+void ForgetProfiles() {
+    gCache = CachedProfile{};
+}
