@@ -12,8 +12,8 @@ quick=0
 
 # wine32:i386 is installed everywhere; where the kernel runs no 32-bit code
 # the tests run the x86-64 Windows build under wine64 instead.
-packages=(cmake g++ libgtest-dev tmux g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 clang
-  libclang-rt-14-dev)
+packages=(cmake g++ libgtest-dev tmux strace g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+  clang libclang-rt-14-dev)
 scripts/ensure-packages.sh "${packages[@]}"
 
 cmake --preset default
