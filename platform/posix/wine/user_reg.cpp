@@ -124,7 +124,8 @@ void IndexBlock(UserReg& hive, std::size_t index) {
     const RegBlock& block = hive.blocks[index];
     hive.blockIndex[JoinFolded(block.foldedPath, block.foldedPath.size())] = index;
     if (block.isLink) hive.links.insert(JoinFolded(block.foldedPath, block.foldedPath.size()));
-    for (std::size_t depth = 1; depth <= block.foldedPath.size(); ++depth) {
+    // A block "[]" holds values of the hive's root key, which exists too.
+    for (std::size_t depth = block.foldedPath.empty() ? 0 : 1; depth <= block.foldedPath.size(); ++depth) {
         hive.keys.emplace(JoinFolded(block.foldedPath, depth),
                           std::vector<std::string>(block.componentTexts.begin(), block.componentTexts.begin() + depth));
     }
