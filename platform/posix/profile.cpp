@@ -2,8 +2,10 @@
 // Wine's do. The file is parsed once and kept until it changes on disk.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "memory_shortage.h"
 #include "profile_cache.h"
 #include "profile_parser.h"
 #include "text_encoding.h"
@@ -39,19 +41,31 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     if (!buffer || size == 0) return 0;
     buffer[0] = '\0';
     // Listing sections or keys (a null section or key) is not needed here.
-    if (!section || !key || !fileName) return 0;
-    const std::string text =
-        EncodeCp1252(ProfileString(section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size, fileName));
-    const std::size_t length = std::min<std::size_t>(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-    return static_cast<DWORD>(length);
+    if (!section || !key || !fileName || MemoryRanShort()) return 0;
+    try {
+        const std::string text =
+            EncodeCp1252(ProfileString(section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size, fileName));
+        const std::size_t length = std::min<std::size_t>(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), length);
+        buffer[length] = '\0';
+        return static_cast<DWORD>(length);
+    } catch (const std::bad_alloc&) {
+        ForgetProfiles();
+        NoteMemoryShortage();
+        return 0;
+    }
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
-    if (!section || !key || !fileName) return static_cast<UINT>(defaultValue);
-    // Wine reads an integer entry through a buffer of 30 characters.
-    const std::u16string text = ProfileString(section, key, u"", 30, fileName);
-    if (text.empty()) return static_cast<UINT>(defaultValue);
-    return ProfileStringToInteger(text);
+    if (!section || !key || !fileName || MemoryRanShort()) return static_cast<UINT>(defaultValue);
+    try {
+        // Wine reads an integer entry through a buffer of 30 characters.
+        const std::u16string text = ProfileString(section, key, u"", 30, fileName);
+        if (text.empty()) return static_cast<UINT>(defaultValue);
+        return ProfileStringToInteger(text);
+    } catch (const std::bad_alloc&) {
+        ForgetProfiles();
+        NoteMemoryShortage();
+        return static_cast<UINT>(defaultValue);
+    }
 }

@@ -3,10 +3,12 @@
 // the values stay in memory until RegFlushKey(HKEY_CURRENT_USER) writes them
 // all at once, so a run that dies earlier leaves user.reg as it was.
 #include <memory>
+#include <new>
 #include <string>
 
 #include "error_detail.h"
 #include "filetime.h"
+#include "memory_shortage.h"
 #include "profile_cache.h"
 #include "reg_syntax.h"
 #include "registry_file.h"
@@ -37,7 +39,17 @@ struct RegistrySession {
 // than writing it.
 RegistrySession& gSession = *new RegistrySession;
 
+// Ends the session's edits when memory ran out: the hive, perhaps half
+// changed, goes, and nothing is saved.
+LSTATUS GiveUpForMemory() {
+    NoteMemoryShortage();
+    gSession.hive = UserReg{};
+    gSession.lastKey.reset();
+    return ERROR_NOT_ENOUGH_MEMORY;
+}
+
 LSTATUS LoadOnce() {
+    if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
     if (!gSession.loaded) {
         gSession.loaded = true;
         gSession.loadStatus = LoadRegistryFile(gSession.file, gSession.hive);
@@ -64,13 +76,8 @@ KeyPath SplitKeyPath(const char* subKey) {
 static_assert(REG_SZ == kRegString && REG_EXPAND_SZ == kRegExpandString && REG_BINARY == kRegBinary &&
               REG_DWORD == kRegDword && REG_MULTI_SZ == kRegMultiString);
 
-} // namespace
-
-LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY result,
-                        LPDWORD disposition) {
-    if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
-    if (!subKey || !result) return ERROR_INVALID_PARAMETER;
-    if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
+// Opens or creates the key of a loaded hive: RegCreateKeyExA's work.
+LSTATUS CreateKey(LPCSTR subKey, PHKEY result, LPDWORD disposition) {
     if (!gSession.lastKey || gSession.lastSubKey != subKey) {
         const KeyPath path = SplitKeyPath(subKey);
         if (path.empty()) return ERROR_INVALID_PARAMETER;
@@ -91,14 +98,33 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
     return ERROR_SUCCESS;
 }
 
+} // namespace
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY result,
+                        LPDWORD disposition) {
+    if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+    if (!subKey || !result) return ERROR_INVALID_PARAMETER;
+    if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
+    try {
+        return CreateKey(subKey, result, disposition);
+    } catch (const std::bad_alloc&) {
+        return GiveUpForMemory();
+    }
+}
+
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
     if (!key || key == HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!data && size) return ERROR_INVALID_PARAMETER;
-    const std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
-    // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
-    const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : bytes;
-    SetRegValue(gSession.hive, *key->key, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
-    return ERROR_SUCCESS;
+    if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        const std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
+        // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
+        const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : bytes;
+        SetRegValue(gSession.hive, *key->key, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
+        return ERROR_SUCCESS;
+    } catch (const std::bad_alloc&) {
+        return GiveUpForMemory();
+    }
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -109,10 +135,15 @@ LSTATUS RegCloseKey(HKEY key) {
 
 LSTATUS RegFlushKey(HKEY key) {
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
-    if (!gSession.loaded) return ERROR_SUCCESS;
+    if (!gSession.loaded) return MemoryRanShort() ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SUCCESS;
     LSTATUS status = gSession.loadStatus != ERROR_SUCCESS ? gSession.loadStatus : gSession.refusal;
+    if (MemoryRanShort()) status = ERROR_NOT_ENOUGH_MEMORY;
     ForgetProfiles();
-    if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
+    try {
+        if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
+    } catch (const std::bad_alloc&) {
+        status = GiveUpForMemory();
+    }
     ReleaseRegistryFile(gSession.file);
     // The next call loads the file again; the hive's memory goes with that.
     gSession.loaded = false;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "read_whole_file.h"
 #include "wine_paths.h"
@@ -79,7 +80,7 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
     ProfileState state = ProfileState::Unreadable;
     std::string content;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadWholeFile(fd, content)) {
-        gCache.profile = ParseProfile(content);
+        gCache.profile = ParseProfile(std::move(content));
         gCache.device = info.st_dev;
         gCache.inode = info.st_ino;
         gCache.size = info.st_size;

@@ -1,111 +1,213 @@
 #include "profile_parser.h"
 
-#include "text_encoding.h"
-
 #include <algorithm>
+#include <limits>
+#include <new>
+
+#include "text_encoding.h"
 
 namespace {
 
-// Names and values end at a NUL byte, as C strings do.
-std::u16string_view UpToNul(std::u16string_view text) {
-    const std::size_t nul = text.find(u'\0');
-    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
-}
-
-std::u16string DecodeProfileBytes(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return DecodeUtf8(bytes.substr(3));
-    if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16(bytes.substr(2), false);
-    if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16(bytes.substr(2), true);
-    return DecodeCp1252(bytes);
-}
-
-// Blanks as the profile reader trims them.
-bool IsProfileSpace(char16_t c) {
-    // ^Z, the old end-of-file mark, counts as a blank too.
+// Blanks as the profile reader trims them; ^Z, the old end-of-file mark,
+// counts as one too.
+template <class Char>
+bool IsProfileSpace(Char c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
 }
 
-std::u16string_view TrimProfileSpace(std::u16string_view text) {
+template <class Char>
+std::basic_string_view<Char> TrimProfileSpace(std::basic_string_view<Char> text) {
     while (!text.empty() && IsProfileSpace(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsProfileSpace(text.back())) text.remove_suffix(1);
     return text;
 }
 
-// Appends the folded name to the profile's names; the view stays valid as
-// the names were given room for the whole text at the start.
-std::u16string_view FoldedName(Profile& profile, std::u16string_view name) {
-    const std::size_t start = profile.names.size();
-    for (char16_t c : UpToNul(name)) profile.names.push_back(FoldCase(c));
-    return std::u16string_view(profile.names.data() + start, profile.names.size() - start);
+// Names and values end at a NUL, as C strings do.
+template <class Char>
+std::basic_string_view<Char> UpToNul(std::basic_string_view<Char> text) {
+    return text.substr(0, text.find(Char(0)));
+}
+
+// The file's bytes in the profile's form (see Profile).
+std::string ProfileText(std::string bytes, bool& unitsAsUtf8) {
+    const std::string_view view(bytes);
+    std::u16string units;
+    unitsAsUtf8 = true;
+    if (view.substr(0, 3) == "\xEF\xBB\xBF") units = DecodeUtf8(view.substr(3));
+    else if (view.substr(0, 2) == "\xFF\xFE") units = DecodeUtf16(view.substr(2), false);
+    else if (view.substr(0, 2) == "\xFE\xFF") units = DecodeUtf16(view.substr(2), true);
+    else unitsAsUtf8 = false;
+    if (!unitsAsUtf8) return bytes;
+    bytes = std::string();
+    std::string text;
+    text.reserve(units.size());
+    for (char16_t unit : units) AppendUnitAsUtf8(text, unit);
+    return text;
+}
+
+// The unit at `at` of the profile's text, moving past it.
+char16_t TakeUnit(const Profile& profile, const char*& at) {
+    if (profile.unitsAsUtf8) return TakeUnitAsUtf8(at);
+    return DecodeCp1252Byte(static_cast<unsigned char>(*at++));
+}
+
+std::u16string Decode(const Profile& profile, std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    for (const char* at = bytes.data(); at != bytes.data() + bytes.size();) text.push_back(TakeUnit(profile, at));
+    return text;
+}
+
+// A line ends at CR or at LF, whichever comes first.
+std::size_t LineEnd(std::string_view text, std::size_t start) {
+    while (start < text.size() && text[start] != '\r' && text[start] != '\n') ++start;
+    return start;
+}
+
+// A key's line, trimmed: its name, up to a NUL, and its value, absent without
+// "=".
+struct KeyLine {
+    std::string_view name;
+    std::optional<std::string_view> value;
+};
+
+KeyLine ReadKeyLine(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return {UpToNul(line), std::nullopt};
+    return {UpToNul(TrimProfileSpace(line.substr(0, equals))), UpToNul(TrimProfileSpace(line.substr(equals + 1)))};
+}
+
+KeyLine KeyLineAt(const Profile& profile, std::uint32_t offset) {
+    const std::string_view text(profile.text);
+    return ReadKeyLine(TrimProfileSpace(text.substr(offset, LineEnd(text, offset) - offset)));
+}
+
+// The number of the section that the line at `offset` belongs to.
+std::uint32_t SectionOf(const Profile& profile, std::uint32_t offset) {
+    const auto after = std::upper_bound(profile.sectionStarts.begin(), profile.sectionStarts.end(), offset);
+    return static_cast<std::uint32_t>(after - profile.sectionStarts.begin() - 1);
+}
+
+// FNV-1a over the section number and the folded units of a name.
+std::uint64_t StartHash(std::uint32_t section) {
+    return (0xcbf29ce484222325ull ^ section) * 0x100000001b3ull;
+}
+void MixUnit(std::uint64_t& hash, char16_t folded) {
+    hash = (hash ^ folded) * 0x100000001b3ull;
+}
+
+std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string_view name) {
+    std::uint64_t hash = StartHash(section);
+    for (const char* at = name.data(); at != name.data() + name.size();) MixUnit(hash, FoldCase(TakeUnit(profile, at)));
+    return hash;
+}
+
+// Whether a name of the text is `folded` (a folded name), or another name of
+// the text, regardless of letter case.
+bool SameName(const Profile& profile, std::string_view name, std::u16string_view folded) {
+    const char* at = name.data();
+    const char* const end = at + name.size();
+    for (char16_t unit : folded)
+        if (at == end || FoldCase(TakeUnit(profile, at)) != unit) return false;
+    return at == end;
+}
+bool SameName(const Profile& profile, std::string_view name, std::string_view other) {
+    const char* at = name.data();
+    const char* theirs = other.data();
+    while (at != name.data() + name.size() && theirs != other.data() + other.size())
+        if (FoldCase(TakeUnit(profile, at)) != FoldCase(TakeUnit(profile, theirs))) return false;
+    return at == name.data() + name.size() && theirs == other.data() + other.size();
+}
+
+// The slot that holds the key for which `matches` says yes, or else the free
+// slot where it would go.
+template <class Matches>
+std::size_t ProbeKeySlots(const Profile& profile, std::uint64_t hash, Matches matches) {
+    const std::size_t mask = profile.keySlots.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const std::uint32_t slot = profile.keySlots[at];
+        if (slot == 0 || matches(slot - 1)) return at;
+    }
+}
+
+// Doubles the key slots and puts every key in again.
+void GrowKeySlots(Profile& profile) {
+    std::vector<std::uint32_t> old(profile.keySlots.size() * 2, 0);
+    old.swap(profile.keySlots);
+    for (const std::uint32_t slot : old) {
+        if (slot == 0) continue;
+        const std::uint64_t hash = KeyHash(profile, SectionOf(profile, slot - 1), KeyLineAt(profile, slot - 1).name);
+        profile.keySlots[ProbeKeySlots(profile, hash, [](std::uint32_t) { return false; })] = slot;
+    }
+}
+
+// Indexes the key of the line at `offset` in the current section, unless a
+// key of its name came first.
+void AddKey(Profile& profile, std::uint32_t offset, std::string_view name) {
+    if (2 * (profile.keyCount + 1) > profile.keySlots.size()) GrowKeySlots(profile);
+    const auto section = static_cast<std::uint32_t>(profile.sectionStarts.size() - 1);
+    const std::size_t at = ProbeKeySlots(profile, KeyHash(profile, section, name), [&](std::uint32_t other) {
+        return SectionOf(profile, other) == section && SameName(profile, KeyLineAt(profile, other).name, name);
+    });
+    if (profile.keySlots[at] != 0) return;
+    profile.keySlots[at] = offset + 1;
+    ++profile.keyCount;
 }
 
 } // namespace
 
-Profile ParseProfile(std::string_view bytes) {
+Profile ParseProfile(std::string bytes) {
     Profile profile;
-    profile.text = DecodeProfileBytes(bytes);
-    // Views point into the text: keep it out of the string's inline buffer,
-    // which would move with the profile.
-    profile.text.reserve(16);
-    profile.names.reserve(profile.text.size() + 1);
-    // Room for a key per line in a large section, so that its table is not
-    // rebuilt again and again as it grows.
-    const std::size_t lines = static_cast<std::size_t>(std::count(profile.text.begin(), profile.text.end(), u'\n'));
-    const std::u16string_view all(profile.text.data(), profile.text.size());
+    profile.text = ProfileText(std::move(bytes), profile.unitsAsUtf8);
+    // Offsets are 32 bits, and a slot holds an offset + 1.
+    if (profile.text.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const std::string_view all(profile.text);
     // Lines before the first section header belong to a section without a name.
-    profile.sections.emplace_back();
-    profile.sectionIndex.emplace(FoldedName(profile, u""), 0);
-    std::size_t current = 0;
+    profile.sectionStarts.push_back(0);
+    profile.sectionIndex.emplace(u"", 0);
+    profile.keySlots.assign(16, 0);
+    // Keys of a section that is not the first of its name are never found.
+    bool firstOfItsName = true;
 
     std::size_t next = 0;
     while (next < all.size()) {
         const std::size_t start = next;
-        // A line ends at CR or at LF, whichever comes first.
-        const std::size_t end = all.find_first_of(u"\r\n", start);
-        next = end == std::u16string_view::npos ? all.size() : end + 1;
-        const std::u16string_view line = TrimProfileSpace(all.substr(start, next - start));
+        const std::size_t end = LineEnd(all, start);
+        next = end + 1;
+        const std::string_view line = TrimProfileSpace(all.substr(start, end - start));
         if (line.empty()) continue;
+        const auto offset = static_cast<std::uint32_t>(line.data() - all.data());
 
-        if (line.front() == u'[') {
-            const std::size_t close = line.rfind(u']');
-            if (close != std::u16string_view::npos && close > 0) {
-                profile.sections.emplace_back();
-                current = profile.sections.size() - 1;
-                profile.sectionIndex.emplace(FoldedName(profile, TrimProfileSpace(line.substr(1, close - 1))), current);
+        if (line.front() == '[') {
+            const std::size_t close = line.rfind(']');
+            if (close != std::string_view::npos && close > 0) {
+                const std::string_view name = UpToNul(TrimProfileSpace(line.substr(1, close - 1)));
+                const auto number = static_cast<std::uint32_t>(profile.sectionStarts.size());
+                profile.sectionStarts.push_back(offset);
+                firstOfItsName = profile.sectionIndex.emplace(FoldCase(Decode(profile, name)), number).second;
                 continue;
             }
         }
-
-        ProfileSection& section = profile.sections[current];
-        if (section.index.size() == 1024) section.index.reserve(lines); // a large section: grown once
-        const std::size_t equals = line.find(u'=');
-        const std::u16string_view name = equals == std::u16string_view::npos ? line
-                                                                            : TrimProfileSpace(line.substr(0, equals));
-        const ProfileValue value = equals == std::u16string_view::npos
-                                       ? ProfileValue{{}, false}
-                                       : ProfileValue{UpToNul(TrimProfileSpace(line.substr(equals + 1))), true};
-        const std::u16string_view folded = FoldedName(profile, name);
-        if (section.index.emplace(folded, section.keys.size()).second) section.keys.emplace_back(folded, value);
+        if (firstOfItsName) AddKey(profile, offset, ReadKeyLine(line).name);
     }
     return profile;
 }
 
-std::optional<std::u16string_view> FindProfileValue(const Profile& profile, std::u16string_view section,
-                                                    std::u16string_view key) {
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
+                                               std::u16string_view key) {
     const auto found = profile.sectionIndex.find(FoldCase(UpToNul(TrimProfileSpace(section))));
     if (found == profile.sectionIndex.end()) return std::nullopt;
-    const ProfileSection& keys = profile.sections[found->second];
+    const std::uint32_t number = found->second;
     const std::u16string folded = FoldCase(UpToNul(TrimProfileSpace(key)));
-    std::size_t at = keys.next;
-    if (at >= keys.keys.size() || keys.keys[at].first != folded) {
-        const auto entry = keys.index.find(folded);
-        if (entry == keys.index.end()) return std::nullopt;
-        at = entry->second;
-    }
-    keys.next = at + 1;
-    const ProfileValue& value = keys.keys[at].second;
-    if (!value.present) return std::nullopt;
-    return value.text;
+    std::uint64_t hash = StartHash(number);
+    for (char16_t unit : folded) MixUnit(hash, unit);
+    const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
+        return SectionOf(profile, offset) == number && SameName(profile, KeyLineAt(profile, offset).name, folded);
+    })];
+    if (slot == 0) return std::nullopt;
+    const KeyLine line = KeyLineAt(profile, slot - 1);
+    if (!line.value) return std::nullopt;
+    return Decode(profile, *line.value);
 }
 
 std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity) {

@@ -7,47 +7,39 @@
 #include <unordered_map>
 #include <vector>
 
-// A profile (INI) file as Wine's profile functions see it. Text is held as
-// UTF-16, as Wine holds it, and names compare regardless of letter case.
-
-struct ProfileValue {
-    std::u16string_view text;
-    bool present; // false for a line without "="
-};
-
-struct ProfileSection {
-    // The first key of each name (folded), in the order of the file ...
-    std::vector<std::pair<std::u16string_view, ProfileValue>> keys;
-    // ... found by name, and after the key found last: readers mostly go
-    // through the keys in the file's order.
-    std::unordered_map<std::u16string_view, std::size_t> index;
-    mutable std::size_t next = 0;
-};
-
-// Names and values are views into the text and the folded names held here,
-// so a profile of a million keys costs few allocations; it moves, it does
-// not copy.
+// A profile (INI) file as Wine's profile functions see it: names compare
+// regardless of letter case, and the first section of a name, and in it the
+// first key of a name, is the one found.
+//
+// The text stays in bytes and only what a read asks for is decoded, so that a
+// profile of a million keys costs little more than its file. A file with a
+// UTF-8 or UTF-16 byte order mark is held as its UTF-16 code units, each
+// written as UTF-8 writes it (AppendUnitAsUtf8); any other file is held as
+// read, in Windows-1252. Either way CR, LF, blanks, "[", "]", "=" and NUL are
+// the single bytes of their codes, and no other character has such a byte.
 struct Profile {
-    Profile() = default;
-    Profile(Profile&&) = default;
-    Profile& operator=(Profile&&) = default;
-    Profile(const Profile&) = delete;
-    Profile& operator=(const Profile&) = delete;
-
-    std::u16string text;         // the decoded file
-    std::vector<char16_t> names; // folded section and key names
-    std::vector<ProfileSection> sections;
-    // First section of each name (folded) -> index in sections.
-    std::unordered_map<std::u16string_view, std::size_t> sectionIndex;
+    std::string text;
+    bool unitsAsUtf8 = false; // else Windows-1252
+    // Where the lines of each section start (its header line; 0 for the
+    // lines before the first header), in the order of the file.
+    std::vector<std::uint32_t> sectionStarts;
+    // The first section of each folded name, by number.
+    std::unordered_map<std::u16string, std::uint32_t> sectionIndex;
+    // The keys of those sections, found by section number and folded name:
+    // open addressing, at most half full, a power of two in size. A slot
+    // holds the offset of the key's line + 1; 0 is free.
+    std::vector<std::uint32_t> keySlots;
+    std::size_t keyCount = 0;
 };
 
 // Reads the bytes of a profile file: a UTF-8 or UTF-16 byte order mark selects
-// that encoding, anything else is 8-bit text.
-Profile ParseProfile(std::string_view bytes);
+// that encoding, anything else is 8-bit text. Throws std::bad_alloc when
+// memory runs out, or when the text is too large for its offsets (4 GiB).
+Profile ParseProfile(std::string bytes);
 
 // The value of a key in the first section of that name; nullopt when the
 // section or the key is missing or the key has no "=".
-std::optional<std::u16string_view> FindProfileValue(const Profile& profile, std::u16string_view section,
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
                                                std::u16string_view key);
 
 // Copies a value or default into a buffer of `capacity` code units the way

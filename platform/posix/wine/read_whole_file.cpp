@@ -1,11 +1,17 @@
 #include "read_whole_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 bool ReadWholeFile(int fd, std::string& content) {
+    // Room for a regular file's size at once: grown by doubling, a large file
+    // would be held twice while it is copied.
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        content.reserve(content.size() + static_cast<std::size_t>(info.st_size) + 1);
     char chunk[65536];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);

@@ -14,10 +14,6 @@ const char16_t kHighControls[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-char16_t DecodeByte(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
-}
-
 char EncodeUnit(char16_t unit) {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
     for (int i = 0; i < 32; ++i)
@@ -40,10 +36,14 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 
 } // namespace
 
+char16_t DecodeCp1252Byte(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+}
+
 std::u16string DecodeCp1252(std::string_view bytes) {
     std::u16string text;
     text.reserve(bytes.size());
-    for (char byte : bytes) text.push_back(DecodeByte(static_cast<unsigned char>(byte)));
+    for (char byte : bytes) text.push_back(DecodeCp1252Byte(static_cast<unsigned char>(byte)));
     return text;
 }
 
@@ -101,6 +101,28 @@ std::string EncodeUtf16Le(std::u16string_view text) {
         bytes.push_back(static_cast<char>(unit >> 8));
     }
     return bytes;
+}
+
+void AppendUnitAsUtf8(std::string& out, char16_t unit) {
+    if (unit < 0x80) {
+        out.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+        out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+}
+
+char16_t TakeUnitAsUtf8(const char*& at) {
+    const auto lead = static_cast<unsigned char>(*at++);
+    if (lead < 0x80) return lead;
+    const auto second = static_cast<unsigned char>(*at++) & 0x3F;
+    if (lead < 0xE0) return static_cast<char16_t>((lead & 0x1F) << 6 | second);
+    const auto third = static_cast<unsigned char>(*at++) & 0x3F;
+    return static_cast<char16_t>((lead & 0x0F) << 12 | second << 6 | third);
 }
 
 char16_t FoldCase(char16_t c) {

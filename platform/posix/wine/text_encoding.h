@@ -8,6 +8,7 @@
 // so that every byte comes back unchanged.
 
 std::u16string DecodeCp1252(std::string_view bytes);
+char16_t DecodeCp1252Byte(unsigned char byte);
 // Characters that Windows-1252 lacks become a similar one where Windows has a
 // "best fit" for them, '?' otherwise.
 std::string EncodeCp1252(std::u16string_view text);
@@ -16,6 +17,15 @@ std::string EncodeUtf16Le(std::u16string_view text);
 // UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
 std::u16string DecodeUtf8(std::string_view bytes);
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
+
+// UTF-16 code units one by one, each written as UTF-8 writes a code point
+// below 0x10000 (one to three bytes): any sequence of units, lone surrogates
+// and NULs included, comes back unchanged, ASCII stays ASCII and no other
+// unit uses a byte below 0x80.
+void AppendUnitAsUtf8(std::string& out, char16_t unit);
+// Takes the unit whose bytes start at `at`, which AppendUnitAsUtf8 wrote, and
+// moves `at` past them.
+char16_t TakeUnitAsUtf8(const char*& at);
 
 // Case folding as Wine's registry folds key and value names, unit by unit:
 // two names are one when their folds are equal, and Wine sorts names by

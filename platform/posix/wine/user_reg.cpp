@@ -335,19 +335,7 @@ std::pair<std::size_t, bool> ValueIndex::Insert(std::string key) {
 std::string ValueKey(std::u16string_view name) {
     std::string key;
     key.reserve(name.size());
-    for (char16_t unit : name) {
-        const char16_t c = FoldCase(unit);
-        if (c < 0x80) {
-            key.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            key.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            key.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    for (char16_t unit : name) AppendUnitAsUtf8(key, FoldCase(unit));
     return key;
 }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+// The stand-in's Win32 functions never throw: where memory runs out they fail
+// as Win32 functions fail. A profile read that runs out of memory can only
+// fall back to its default, which would copy a wrong value; so a shortage is
+// noted here, and from then on profile reads give up at once, the registry
+// functions fail with ERROR_NOT_ENOUGH_MEMORY and nothing is saved: the run
+// changes nothing and says why.
+
+// Notes that memory ran out; lasts for the rest of the process.
+void NoteMemoryShortage();
+
+// True once memory has run out.
+bool MemoryRanShort();
