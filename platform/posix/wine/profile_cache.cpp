@@ -47,6 +47,13 @@ std::optional<std::string> ProfilePath(const std::string& name) {
     return FindFileIgnoringCase(*directory + "/" + name);
 }
 
+// Empties the cache and frees its memory: assigning an empty one would keep
+// the text's buffer, as a moved-in short string leaves the old capacity.
+void ClearCache() {
+    CachedProfile dropped = std::move(gCache);
+    gCache = CachedProfile{};
+}
+
 bool SameFile(const CachedProfile& cached, const struct stat& info) {
     return cached.device == info.st_dev && cached.inode == info.st_ino && cached.size == info.st_size &&
            cached.modified.tv_sec == ModifiedTime(info).tv_sec &&
@@ -69,7 +76,7 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
         }
     }
 
-    gCache = CachedProfile{};
+    ClearCache();
     gCache.requestedName = fileName;
     const auto path = ProfilePath(fileName);
     if (!path) return ProfileState::Missing;
@@ -93,5 +100,5 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
 }
 
 void ForgetProfiles() {
-    gCache = CachedProfile{};
+    ClearCache();
 }

@@ -201,12 +201,13 @@ std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16s
     const std::u16string folded = FoldCase(UpToNul(TrimProfileSpace(key)));
     std::uint64_t hash = StartHash(number);
     for (char16_t unit : folded) MixUnit(hash, unit);
+    KeyLine line;
     const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
-        return SectionOf(profile, offset) == number && SameName(profile, KeyLineAt(profile, offset).name, folded);
+        if (SectionOf(profile, offset) != number) return false;
+        line = KeyLineAt(profile, offset);
+        return SameName(profile, line.name, folded);
     })];
-    if (slot == 0) return std::nullopt;
-    const KeyLine line = KeyLineAt(profile, slot - 1);
-    if (!line.value) return std::nullopt;
+    if (slot == 0 || !line.value) return std::nullopt;
     return Decode(profile, *line.value);
 }
 

@@ -403,6 +403,12 @@ std::string FormatRegName(std::u16string_view name) {
     return name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
 }
 
+std::u16string RegValueName(std::string_view nameText) {
+    std::u16string name;
+    if (!nameText.empty() && nameText.front() == '"') ReadRegString(nameText, 1, '"', &name);
+    return name;
+}
+
 namespace {
 
 std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data) {

@@ -95,3 +95,7 @@ std::string FormatRegData(std::uint32_t type, const std::string& data, std::size
 // default value (whose name is empty).
 std::string FormatRegName(std::u16string_view name);
 
+// The name that a value's name text ("\"...\"" or "@", as RegValueLine's
+// text starts) stands for, as Wine's loader reads it.
+std::u16string RegValueName(std::string_view nameText);
+

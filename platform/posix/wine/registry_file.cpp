@@ -30,6 +30,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <string_view>
 #include <vector>
 
 #include "error_detail.h"
@@ -55,7 +57,7 @@ LSTATUS ErrorFromErrno(int error) {
     }
 }
 
-bool WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
@@ -241,7 +243,6 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
 
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     assert(file.lockFd >= 0 && "saved without the prefix's lock");
-    const std::string text = SerializeUserReg(hive);
     const std::string directory = DirectoryOf(file.path);
     // One name for the new file: under the lock no other run writes it, and
     // what a run killed while writing left behind is replaced by the next.
@@ -263,7 +264,12 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         mode = 0666 & ~mask;
     }
     int error = 0;
-    if (!WriteAll(fd, text) || ::fchmod(fd, mode) != 0 || FlushToDisk(fd) != 0) error = errno;
+    try {
+        if (!WriteUserReg(hive, [fd](std::string_view chunk) { return WriteAll(fd, chunk); })) error = errno;
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+    }
+    if (!error && (::fchmod(fd, mode) != 0 || FlushToDisk(fd) != 0)) error = errno;
     if (::close(fd) != 0 && !error) error = errno;
     // A wineserver started since the file was read holds the old registry
     // and would write it back: the last look comes just before the rename.

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
+#include <limits>
+#include <new>
 
 #include "filetime.h"
 #include "reg_syntax.h"
 #include "text_encoding.h"
 
 namespace {
-
 
 std::u16string JoinFolded(const std::vector<std::u16string>& folded, std::size_t count) {
     std::u16string joined;
@@ -46,62 +47,113 @@ std::string BlockHeaderText(const RegBlock& block) {
     return "[" + JoinTexts(block.componentTexts) + stamp;
 }
 
+ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLength) {
+    // Lengths are 32 bits; no value of the registry comes near.
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    const std::string_view stored = arena.Store(text);
+    return ValueLine{stored.data(), static_cast<std::uint32_t>(stored.size()), static_cast<std::uint32_t>(nameLength)};
+}
+
+// The key that a value is found and sorted by, from its name's text.
+std::string LineKey(const ValueLine& value) {
+    return ValueKey(RegValueName(value.Name()));
+}
+
+// The index of the value whose name has `key` (a ValueKey) and false; or,
+// when there is none, the index of a new empty value added for it and true.
+std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view key) {
+    assert(block.opened);
+    ValueIndex& index = block.valueIndex;
+    const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+    if (2 * (index.hashes.size() + 1) > index.slots.size()) {
+        // Kept at most half full, a power of two in size; rebuilt from the
+        // stored hashes.
+        index.slots.assign(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
+        for (std::size_t i = 0; i < index.hashes.size(); ++i) {
+            std::size_t at = index.hashes[i] & (index.slots.size() - 1);
+            while (index.slots[at]) at = (at + 1) & (index.slots.size() - 1);
+            index.slots[at] = static_cast<std::uint32_t>(i + 1);
+        }
+    }
+    const std::size_t mask = index.slots.size() - 1;
+    std::size_t at = hash & mask;
+    for (; index.slots[at]; at = (at + 1) & mask) {
+        const std::size_t found = index.slots[at] - 1;
+        if (index.hashes[found] == hash && LineKey(block.values[found]) == key) return {found, false};
+    }
+    index.slots[at] = static_cast<std::uint32_t>(block.values.size() + 1);
+    index.hashes.push_back(hash);
+    block.values.emplace_back();
+    assert(block.values.size() == index.hashes.size());
+    return {block.values.size() - 1, true};
+}
+
 // Adds a value read from the file. A name given twice in other letter cases
 // keeps its first spelling and takes the later data, as Wine loads it.
-void PutValue(RegBlock& block, const RegValueLine& read) {
-    assert(block.opened);
-    ValueLine value;
-    if (read.plain) {
-        value.text = read.text;
-        value.nameLength = read.nameLength;
-    } else {
-        value.text = FormatRegName(read.name);
-        value.nameLength = value.text.size();
-        value.text += '=';
-        value.text += FormatRegData(read.type, read.data, value.text.size());
+void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
+    std::string formatted;
+    std::string_view text = read.text;
+    std::size_t nameLength = read.nameLength;
+    if (!read.plain) {
+        formatted = FormatRegName(read.name);
+        nameLength = formatted.size();
+        formatted += '=';
+        formatted += FormatRegData(read.type, read.data, formatted.size());
+        text = formatted;
     }
-    const auto [index, added] = block.valueIndex.Insert(ValueKey(read.name));
+    const auto [index, added] = FindOrAddValue(block, ValueKey(read.name));
+    ValueLine& value = block.values[index];
     if (added) {
-        block.values.push_back(std::move(value));
-        assert(block.values.size() == block.valueIndex.size());
+        value = StoreLine(arena, text, nameLength);
         return;
     }
-    ValueLine& first = block.values[index];
-    first.text = std::string(first.Name()) + "=" + std::string(value.Data());
+    const std::string joined = std::string(value.Name()) + "=" + std::string(text.substr(nameLength + 1));
+    value = StoreLine(arena, joined, value.nameLength);
 }
 
 // The values in the order Wine keeps them: by folded name. The first sixteen
 // bytes of the key, packed into two numbers, decide most comparisons without
 // following a pointer.
 std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
+    // Every key in one string: a block may hold a million values.
+    std::string keys;
+    std::vector<std::size_t> starts;
+    starts.reserve(block.values.size() + 1);
+    for (const ValueLine& value : block.values) {
+        starts.push_back(keys.size());
+        keys += LineKey(value);
+    }
+    starts.push_back(keys.size());
+    auto key = [&](std::size_t index) {
+        return std::string_view(keys).substr(starts[index], starts[index + 1] - starts[index]);
+    };
     struct SortKey {
         std::uint64_t high, low;
-        const std::string* name;
-        const ValueLine* value;
+        std::size_t index;
     };
     std::vector<SortKey> order;
-    order.reserve(block.valueIndex.size());
-    for (std::size_t index = 0; index < block.valueIndex.size(); ++index) {
-        const std::string& key = block.valueIndex.keys[index];
+    order.reserve(block.values.size());
+    for (std::size_t index = 0; index < block.values.size(); ++index) {
+        const std::string_view name = key(index);
         std::uint64_t packed[2] = {0, 0};
         for (std::size_t i = 0; i < 16; ++i)
-            packed[i / 8] = (packed[i / 8] << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
-        order.push_back({packed[0], packed[1], &key, &block.values[index]});
+            packed[i / 8] = (packed[i / 8] << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
+        order.push_back({packed[0], packed[1], index});
     }
-    std::sort(order.begin(), order.end(), [](const SortKey& a, const SortKey& b) {
+    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
         if (a.high != b.high) return a.high < b.high;
         if (a.low != b.low) return a.low < b.low;
-        return *a.name < *b.name;
+        return key(a.index) < key(b.index);
     });
     std::vector<const ValueLine*> sorted;
     sorted.reserve(order.size());
-    for (const SortKey& entry : order) sorted.push_back(entry.value);
+    for (const SortKey& entry : order) sorted.push_back(&block.values[entry.index]);
     return sorted;
 }
 
 // Turns a closed block into an opened one, whose values can be edited. The
 // block was read by ParseUserReg, so every line of it parses.
-void OpenBlockForChange(RegBlock& block) {
+void OpenBlockForChange(TextArena& arena, RegBlock& block) {
     if (block.opened) return;
     block.opened = true;
     std::string_view rest(block.raw);
@@ -113,7 +165,7 @@ void OpenBlockForChange(RegBlock& block) {
             if (line.rfind("#time=", 0) != 0) block.metaLines.emplace_back(line); // #time is written anew
         } else if (kind == RegLineKind::Value) {
             RegValueLine value;
-            if (ParseRegValueLine(line, rest, value, nullptr)) PutValue(block, value);
+            if (ParseRegValueLine(line, rest, value, nullptr)) PutValue(arena, block, value);
         } else {
             block.tail += std::string(line) + "\n";
         }
@@ -290,46 +342,29 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     const auto found = hive.blockIndex.find(key.joined);
     // A key that had subkeys only, and so no block, gets one now.
     RegBlock& block = hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now)];
-    OpenBlockForChange(block);
-    const auto [index, added] = block.valueIndex.Insert(ValueKey(name));
-    if (added) block.values.emplace_back();
-    assert(block.values.size() == block.valueIndex.size());
-    ValueLine* old = added ? nullptr : &block.values[index];
-    ValueLine line;
-    line.text = old ? std::string(old->Name()) : FormatRegName(name);
-    line.nameLength = line.text.size();
-    line.text += '=';
-    line.text += FormatRegData(type, data, line.text.size());
-    if (old && old->text == line.text) return;
-    block.values[index] = std::move(line);
+    OpenBlockForChange(hive.arena, block);
+    const auto [index, added] = FindOrAddValue(block, ValueKey(name));
+    ValueLine& value = block.values[index];
+    std::string text = added ? FormatRegName(name) : std::string(value.Name());
+    const std::size_t nameLength = text.size();
+    text += '=';
+    text += FormatRegData(type, data, text.size());
+    if (!added && value.Text() == text) return;
+    value = StoreLine(hive.arena, text, nameLength);
     block.modified = now;
     hive.changed = true;
 }
 
-std::pair<std::size_t, bool> ValueIndex::Insert(std::string key) {
-    const std::size_t hash = std::hash<std::string>{}(key);
-    if (2 * (keys.size() + 1) > slots.size()) {
-        // Kept at most half full, a power of two in size; rebuilt from the
-        // stored hashes.
-        std::size_t size = 16;
-        while (size < 4 * (keys.size() + 1)) size *= 2;
-        slots.assign(size, 0);
-        for (std::size_t i = 0; i < hashes.size(); ++i) {
-            std::size_t at = hashes[i] & (slots.size() - 1);
-            while (slots[at]) at = (at + 1) & (slots.size() - 1);
-            slots[at] = static_cast<std::uint32_t>(i + 1);
-        }
+std::string_view TextArena::Store(std::string_view text) {
+    if (size_ - used_ < text.size()) {
+        size_ = std::max<std::size_t>(text.size(), 1 << 20);
+        chunks_.push_back(std::unique_ptr<char[]>(new char[size_])); // not zeroed: only stored text is read
+        used_ = 0;
     }
-    std::size_t at = hash & (slots.size() - 1);
-    for (; slots[at]; at = (at + 1) & (slots.size() - 1)) {
-        const std::size_t index = slots[at] - 1;
-        if (hashes[index] == hash && keys[index] == key) return {index, false};
-    }
-    slots[at] = static_cast<std::uint32_t>(keys.size() + 1);
-    keys.push_back(std::move(key));
-    hashes.push_back(hash);
-    assert(keys.size() == hashes.size());
-    return {keys.size() - 1, true};
+    char* const stored = chunks_.back().get() + used_;
+    std::copy(text.begin(), text.end(), stored);
+    used_ += text.size();
+    return std::string_view(stored, text.size());
 }
 
 std::string ValueKey(std::u16string_view name) {
@@ -342,46 +377,94 @@ std::string ValueKey(std::u16string_view name) {
 std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive) {
     std::map<std::u16string, std::map<std::string, std::string>> all;
     for (const RegBlock& block : hive.blocks) {
+        TextArena arena;
         RegBlock copy = block;
-        OpenBlockForChange(copy);
+        OpenBlockForChange(arena, copy);
         auto& values = all[JoinFolded(block.foldedPath, block.foldedPath.size())];
-        for (std::size_t index = 0; index < copy.valueIndex.size(); ++index)
-            values[copy.valueIndex.keys[index]] = std::string(copy.values[index].Data());
+        for (const ValueLine& value : copy.values) values[LineKey(value)] = std::string(value.Data());
     }
     return all;
 }
 
-std::string SerializeUserReg(const UserReg& hive) {
-    // Sized first: a hive of a million values is tens of megabytes.
-    std::size_t size = hive.header.size();
-    for (const RegBlock& block : hive.blocks) {
-        size += block.raw.size() + block.tail.size() + 128;
-        for (const std::string& meta : block.metaLines) size += meta.size() + 1;
-        for (const ValueLine& value : block.values) size += value.text.size() + 1;
+namespace {
+
+// Collects the hive's text and hands it on a megabyte at a time, keeping its
+// last two characters for the empty lines between blocks.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {}
+
+    void Put(std::string_view text) {
+        for (char c : text.substr(text.size() < 2 ? 0 : text.size() - 2)) {
+            last_[0] = last_[1];
+            last_[1] = c;
+        }
+        total_ += text.size();
+        if (buffer_.size() + text.size() > kChunk) Flush();
+        // A large block goes as it is, not through the buffer.
+        if (text.size() >= kChunk) {
+            ok_ = ok_ && write_(text);
+            return;
+        }
+        if (buffer_.capacity() < kChunk) buffer_.reserve(kChunk);
+        buffer_ += text;
     }
-    std::string out;
-    out.reserve(size);
-    out = hive.header;
+
+    // Makes what was written so far end with an empty line, as Wine puts one
+    // before every block.
+    void EndWithEmptyLine() {
+        if (total_ == 0 || last_[1] != '\n') Put("\n");
+        if (total_ < 2 || last_[0] != '\n') Put("\n");
+    }
+
+    bool Flush() {
+        ok_ = ok_ && (buffer_.empty() || write_(buffer_));
+        buffer_.clear();
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    const std::function<bool(std::string_view)>& write_;
+    std::string buffer_;
+    char last_[2] = {0, 0};
+    std::size_t total_ = 0;
+    bool ok_ = true;
+};
+
+} // namespace
+
+bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write) {
+    ChunkWriter out(write);
+    out.Put(hive.header);
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
         const bool rewritten = block.Rewritten();
-        if (rewritten || previousRewritten) {
-            // Every block follows an empty line.
-            if (out.empty() || out.back() != '\n') out += '\n';
-            if (out.size() < 2 || out[out.size() - 2] != '\n') out += '\n';
-        }
+        if (rewritten || previousRewritten) out.EndWithEmptyLine();
         previousRewritten = rewritten;
         if (!rewritten) {
-            out += block.raw;
+            out.Put(block.raw);
             continue;
         }
-        out += BlockHeaderText(block);
-        for (const std::string& meta : block.metaLines) out += meta + "\n";
-        for (const ValueLine* value : SortedValues(block)) {
-            out += value->text;
-            out += '\n';
+        out.Put(BlockHeaderText(block));
+        for (const std::string& meta : block.metaLines) {
+            out.Put(meta);
+            out.Put("\n");
         }
-        out += block.tail;
+        for (const ValueLine* value : SortedValues(block)) {
+            out.Put(value->Text());
+            out.Put("\n");
+        }
+        out.Put(block.tail);
     }
-    return out;
+    return out.Flush();
+}
+
+std::string SerializeUserReg(const UserReg& hive) {
+    std::string text;
+    WriteUserReg(hive, [&](std::string_view chunk) {
+        text += chunk;
+        return true;
+    });
+    return text;
 }

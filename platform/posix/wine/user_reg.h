@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,28 +20,38 @@
 
 using KeyPath = std::vector<std::u16string>; // components below the hive's root
 
-// One value as in the file: the name ("\"Name\"" or "@"), "=", the data
-// with its continuation lines, without the final line end. One string, as a
-// hive may hold a million of them.
-struct ValueLine {
-    std::string text;
-    std::size_t nameLength = 0;
-    std::string_view Name() const { return std::string_view(text).substr(0, nameLength); }
-    std::string_view Data() const { return std::string_view(text).substr(nameLength + 1); }
+// Text that lives as long as its hive, in chunks that never move, so that a
+// hive of a million values holds one small record per value and no string
+// of its own for each.
+class TextArena {
+public:
+    // A copy of `text` that stays valid as long as the arena.
+    std::string_view Store(std::string_view text);
+
+private:
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    std::size_t used_ = 0; // of the last chunk
+    std::size_t size_ = 0; // of the last chunk
 };
 
-// Finds a block's values by key without an allocation per value: open
-// addressing over the keys, which stand in the order of the values.
-struct ValueIndex {
-    std::vector<std::string> keys; // ValueKey of each value, by index
-    std::vector<std::size_t> hashes;
-    std::vector<std::uint32_t> slots; // value index + 1; 0 is free
+// One value as in the file: the name ("\"Name\"" or "@"), "=", the data
+// with its continuation lines, without the final line end; held in the
+// hive's arena.
+struct ValueLine {
+    const char* text = nullptr;
+    std::uint32_t length = 0;
+    std::uint32_t nameLength = 0;
+    std::string_view Text() const { return std::string_view(text, length); }
+    std::string_view Name() const { return Text().substr(0, nameLength); }
+    std::string_view Data() const { return Text().substr(nameLength + 1); }
+};
 
-    // The index of the key and false; or, when it is new, the index it was
-    // given (the next one) and true.
-    // keys and hashes always have the same size.
-    std::pair<std::size_t, bool> Insert(std::string key);
-    std::size_t size() const { return keys.size(); }
+// Finds a block's values by the ValueKey of their names with no string per
+// value: open addressing over the keys' hashes; a value whose hash matches
+// is compared by the key of its name.
+struct ValueIndex {
+    std::vector<std::uint32_t> hashes; // of each value's key, by index
+    std::vector<std::uint32_t> slots;  // value index + 1; 0 is free
 };
 
 // One key's block of the file: its header line "[path] seconds" and what
@@ -49,8 +61,8 @@ struct ValueIndex {
 // - opened (opened == true), by a change to its values: `raw` is kept but the
 //   lines are held parsed in metaLines, values and tail, and the block is
 //   written anew from them once Rewritten().
-// Only an opened block is edited. In it, valueIndex.keys[i] is the key of
-// values[i]: the two always have the same size.
+// Only an opened block is edited. In it, valueIndex.hashes[i] is the hash of
+// the key of values[i]: the two always have the same size.
 struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
@@ -70,6 +82,7 @@ struct RegBlock {
 };
 
 struct UserReg {
+    TextArena arena;    // the text of the opened blocks' values
     std::string header; // up to the first block, as read
     std::vector<RegBlock> blocks; // in the order Wine writes them
     std::unordered_map<std::u16string, std::size_t> blockIndex; // folded joined path -> block
@@ -107,8 +120,12 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
-// The hive's text: closed blocks byte for byte, rewritten ones as Wine writes
-// them (values sorted by folded name).
+// Writes the hive's text through `write`, a megabyte at a time: closed blocks
+// byte for byte, rewritten ones as Wine writes them (values sorted by folded
+// name). False as soon as `write` fails.
+bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write);
+
+// The hive's text as one string, as WriteUserReg writes it.
 std::string SerializeUserReg(const UserReg& hive);
 
 // A value's name as the key it is found and sorted by: folded, each UTF-16
