@@ -208,3 +208,22 @@ TEST(Faults, EightRunsAtOnceOnOneFileTakeTurns) {
 }
 
 } // namespace
+
+// A corrupt count asks for more values than memory holds: every File<n> up to
+// it is written, the absent ones empty. The run must end as on a full disk.
+TEST(Faults, CountBeyondMemoryLeavesTheOldFile) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime reserves more address space than the limit allows";
+#endif
+    WinePrefix prefix;
+    prefix.WriteProfile("[MRU]\r\nFileCount=20000000\r\nFile1=C:\\kept.sav\r\n");
+    const std::string old = ReadFile(prefix.UserReg());
+    // 256 MB of address space: a few million values fit, twenty million do not.
+    const ProcessResult run =
+        prefix.Run({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", NativeProgram().front()});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(std::regex_match(
+        run.err, std::regex("([0-9]+) of \\1 values were not stored in the registry \\(error 8: Not enough memory[^\n]*\\)\n")))
+        << run.err;
+    EXPECT_EQ(ReadFile(prefix.UserReg()), old);
+}
