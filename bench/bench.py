@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Measures what a migration costs: a typical run against the floor of
-starting a process and against the Windows program under Wine, growth with
-the number of recent files, and the processor time of the key wait.
+"""Measures what a migration costs: a typical run against the floor of a
+durable rewrite of the same user.reg and against the Windows program under
+Wine, growth with the number of recent files, and the processor time of the
+key wait.
 
 Prints a table and writes it as CSV. Run through bench/run.sh, which builds
 the release configuration first."""
@@ -78,26 +79,38 @@ def run_once(argv, env, cwd, timeout=None):
     return float(wall), float(cpu), int(rss)
 
 
-def measure(argv, prefix, profile, runs, under_wine, timeout=None):
-    """Medians over runs; before each run user.reg is the prefix's own again
-    and, under Wine, no wineserver runs (every run starts cold)."""
+def set_profile(prefix, text):
     with open(os.path.join(prefix, "drive_c", "windows", "Tavik.ini"), "w", newline="") as out:
-        out.write(profile)
+        out.write(text)
+
+
+def measure(programs, prefix, runs, under_wine, timeout=None):
+    """Runs the programs in turn, runs times each (A B A B ...), so that a
+    drift of the machine falls on all of them alike. Before each run user.reg
+    is the prefix's own again and, under Wine, no wineserver runs (every run
+    starts cold). Returns each program's list of samples; None when a run
+    took longer than timeout."""
     pristine = os.path.join(prefix, "user.reg.pristine")
-    samples = []
+    samples = [[] for _ in programs]
     try:
         for _ in range(runs):
-            if under_wine:
-                stop_wineserver(prefix)
-            shutil.copyfile(pristine, os.path.join(prefix, "user.reg"))
-            sample = run_once(argv, wine_env(prefix), os.path.join(prefix, "drive_c", "work"), timeout)
-            if sample is None:
-                return None
-            samples.append(sample)
+            for argv, own in zip(programs, samples):
+                if under_wine:
+                    stop_wineserver(prefix)
+                shutil.copyfile(pristine, os.path.join(prefix, "user.reg"))
+                sample = run_once(argv, wine_env(prefix), os.path.join(prefix, "drive_c", "work"), timeout)
+                if sample is None:
+                    return None
+                own.append(sample)
     finally:
         if under_wine:
             stop_wineserver(prefix)
-    return tuple(statistics.median(s[i] for s in samples) for i in range(3))
+    return samples
+
+
+def medians(samples):
+    """Median wall seconds, CPU seconds and peak kB of samples; None for None."""
+    return samples and tuple(statistics.median(s[i] for s in samples) for i in range(3))
 
 
 def process_cpu_ticks(pids):
@@ -156,6 +169,10 @@ def key_wait_cpu(argv, prefix, seconds=5.0):
         stop_wineserver(prefix)
 
 
+def spread(values, unit):
+    return f"{min(values):.2f}\u2013{max(values):.2f} {unit}"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
@@ -168,8 +185,9 @@ def main():
     native = os.path.join(options.build, "tavikmigrate")
     wine_note, windows = wine_under_test()
     print(wine_note, flush=True)
-    floor = os.path.join(options.build, "bench", "do_nothing")
+    floor = os.path.join(options.build, "bench", "durable_rewrite")
     rows = []
+    summary = []
 
     def add(case, program, result, note=""):
         wall, cpu, rss = result if result else (None, None, None)
@@ -184,34 +202,53 @@ def main():
         make_prefix(prefix)
         shutil.copyfile(os.path.join(prefix, "user.reg"), os.path.join(prefix, "user.reg.pristine"))
 
-        typical = typical_profile()
-        floor_result = measure([floor], prefix, typical, options.runs, False)
-        native_result = measure([native], prefix, typical, options.runs, False)
-        wine_result = measure([WINE, windows], prefix, typical, max(3, options.runs // 3), True)
-        add("typical profile", "do-nothing program", floor_result)
+        set_profile(prefix, typical_profile())
+        native_samples, floor_samples = measure([[native], [floor]], prefix, options.runs, False)
+        native_result, floor_result = medians(native_samples), medians(floor_samples)
+        wine_result = medians(measure([[WINE, windows]], prefix, max(3, options.runs // 3), True)[0])
+        wall_ratio = native_result[0] / floor_result[0]
+        paired = spread([n[0] / f[0] for n, f in zip(native_samples, floor_samples)], "x")
+        add("typical profile", "durable-rewrite floor", floor_result,
+            "read user.reg, write it beside, fsync, rename, fsync the directory; runs alternate with native")
         add("typical profile", "native", native_result,
-            f"{native_result[0] / floor_result[0]:.2f} x do-nothing; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
+            f"{wall_ratio:.2f} x the floor (target \u2264 1.5 x; run to run {paired}), "
+            f"CPU {native_result[1] / floor_result[1]:.2f} x; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
         add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
+        summary.append(f"typical run / durable-rewrite floor: {wall_ratio:.2f} x (target 1.5); run to run {paired}")
 
         previous = {}
+        steps = []
         wine_gave_up = False
-        for count in (1000, 10000, 100000, 1000000):
-            profile = recent_files_profile(count)
+        for exponent in (3, 4, 5, 6):
+            count = 10 ** exponent
+            case = f"10^{exponent} recent files"
+            set_profile(prefix, recent_files_profile(count))
             for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", [WINE, windows], True)):
                 if under_wine and wine_gave_up:
-                    add(f"{count} recent files", program, None, "not run: the smaller count took over a minute")
+                    add(case, program, None, "not run: the smaller count took over a minute")
                     continue
-                runs = 3 if count >= 100000 or under_wine else 5
-                result = measure(argv, prefix, profile, runs, under_wine, timeout=60 if under_wine else None)
-                if result is None:
+                runs = 3 if under_wine else options.runs if count <= 10000 else max(3, min(options.runs, 5))
+                samples = measure([argv], prefix, runs, under_wine, timeout=60 if under_wine else None)
+                if samples is None:
                     wine_gave_up = True
-                    add(f"{count} recent files", program, None, "over a minute")
+                    add(case, program, None, "over a minute")
                     continue
-                note = ""
+                result = medians(samples[0])
+                notes = []
                 if program in previous:
-                    note = f"{result[0] / previous[program]:.1f} x the time of a tenth as many"
+                    step = result[0] / previous[program]
+                    notes.append(f"{step:.1f} x the time of a tenth as many")
+                    if program == "native" and count >= 100000:
+                        notes[-1] += " (target \u2264 11 x)"
+                        steps.append(step)
+                if program == "native" and count == 1000000:
+                    walls = spread([s[0] for s in samples[0]], "s")
+                    notes.append(f"targets \u2264 1 s, \u2264 150 MB; run to run {walls}")
+                    summary.append(f"10^6 recent files: {result[0]:.2f} s, {result[2] / 1024:.0f} MB "
+                                   f"(targets 1 s, 150 MB); run to run {walls}")
                 previous[program] = result[0]
-                add(f"{count} recent files", program, result, note)
+                add(case, program, result, "; ".join(notes))
+        summary.append("tenfold steps: " + ", ".join(f"{step:.1f} x" for step in steps) + " (target 11)")
 
         for program, argv in (("native", [native]), ("Windows program under Wine", [WINE, windows])):
             own, total, processes = key_wait_cpu(argv, prefix)
@@ -230,6 +267,7 @@ def main():
         writer.writeheader()
         writer.writerows(rows)
     print(f"(medians; CSV in {target}; {wine_note})")
+    print("\n".join(summary))
 
 
 if __name__ == "__main__":
