@@ -178,12 +178,16 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--runs", type=int, default=15)
     parser.add_argument("--csv", default=None)
+    parser.add_argument("--native-only", action="store_true",
+                        help="skip the Windows program under Wine and the key wait: the native figures in about a minute")
     options = parser.parse_args()
     global BUILD, WINE
     BUILD = options.build
     WINE = os.path.join(BUILD, "wine")
     native = os.path.join(options.build, "tavikmigrate")
     wine_note, windows = wine_under_test()
+    if options.native_only:
+        wine_note = "native program only"
     print(wine_note, flush=True)
     floor = os.path.join(options.build, "bench", "durable_rewrite")
     rows = []
@@ -205,15 +209,19 @@ def main():
         set_profile(prefix, typical_profile())
         native_samples, floor_samples = measure([[native], [floor]], prefix, options.runs, False)
         native_result, floor_result = medians(native_samples), medians(floor_samples)
-        wine_result = medians(measure([[WINE, windows]], prefix, max(3, options.runs // 3), True)[0])
+        wine_result = None
+        if not options.native_only:
+            wine_result = medians(measure([[WINE, windows]], prefix, max(3, options.runs // 3), True)[0])
         wall_ratio = native_result[0] / floor_result[0]
         paired = spread([n[0] / f[0] for n, f in zip(native_samples, floor_samples)], "x")
         add("typical profile", "durable-rewrite floor", floor_result,
             "read user.reg, write it beside, fsync, rename, fsync the directory; runs alternate with native")
         add("typical profile", "native", native_result,
             f"{wall_ratio:.2f} x the floor (target \u2264 1.5 x; run to run {paired}), "
-            f"CPU {native_result[1] / floor_result[1]:.2f} x; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
-        add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
+            f"CPU {native_result[1] / floor_result[1]:.2f} x" +
+            (f"; {wine_result[0] / native_result[0]:.0f} x faster than Wine" if wine_result else ""))
+        if wine_result:
+            add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
         summary.append(f"typical run / durable-rewrite floor: {wall_ratio:.2f} x (target 1.5); run to run {paired}")
 
         previous = {}
@@ -224,6 +232,8 @@ def main():
             case = f"10^{exponent} recent files"
             set_profile(prefix, recent_files_profile(count))
             for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", [WINE, windows], True)):
+                if under_wine and options.native_only:
+                    continue
                 if under_wine and wine_gave_up:
                     add(case, program, None, "not run: the smaller count took over a minute")
                     continue
@@ -250,7 +260,7 @@ def main():
                 add(case, program, result, "; ".join(notes))
         summary.append("tenfold steps: " + ", ".join(f"{step:.1f} x" for step in steps) + " (target 11)")
 
-        for program, argv in (("native", [native]), ("Windows program under Wine", [WINE, windows])):
+        for program, argv in () if options.native_only else (("native", [native]), ("Windows program under Wine", [WINE, windows])):
             own, total, processes = key_wait_cpu(argv, prefix)
             rows.append(dict(case="key wait, 5 s in a terminal", program=program, wall_ms="", cpu_ms="",
                              peak_mb="", note=f"{own:.2f} % of one core; with Wine's own processes "
