@@ -8,4 +8,5 @@ cmake --build --preset default -j "$(nproc)" >/dev/null
 mkdir -p build/bench
 g++ -std=c++17 -O2 -static bench/durable_rewrite.cpp -o build/bench/durable_rewrite
 g++ -std=c++17 -O2 -static bench/measure.cpp -o build/bench/measure
+g++ -std=c++17 -O2 -static bench/recent_files.cpp -o build/bench/recent_files
 exec python3 bench/bench.py "$@"
