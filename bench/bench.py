@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Measures what a migration costs: a typical run against the floor of
-starting a process and against the Windows program under Wine, growth with
-the number of recent files, and the processor time of the key wait.
+"""Measures what a migration costs: a typical run against the floor of a
+durable rewrite of the same user.reg and against the Windows program under
+Wine, growth with the number of recent files, and the processor time of the
+key wait.
 
 Prints a table and writes it as CSV. Run through bench/run.sh, which builds
 the release configuration first."""
@@ -58,12 +59,6 @@ def typical_profile():
     return text
 
 
-def recent_files_profile(count):
-    lines = [f"[MRU]\r\nFileCount={count}\r\n"]
-    lines.extend(f"File{n}=C:\\Tavik\\Saves\\document {n}.sav\r\n" for n in range(1, count + 1))
-    return "".join(lines)
-
-
 def run_once(argv, env, cwd, timeout=None):
     """Wall seconds, CPU seconds and peak resident kB of one run, as the small
     measuring program reports them; None when it took longer than timeout."""
@@ -78,26 +73,48 @@ def run_once(argv, env, cwd, timeout=None):
     return float(wall), float(cpu), int(rss)
 
 
-def measure(argv, prefix, profile, runs, under_wine, timeout=None):
-    """Medians over runs; before each run user.reg is the prefix's own again
-    and, under Wine, no wineserver runs (every run starts cold)."""
-    with open(os.path.join(prefix, "drive_c", "windows", "Tavik.ini"), "w", newline="") as out:
-        out.write(profile)
+def profile_path(prefix):
+    return os.path.join(prefix, "drive_c", "windows", "Tavik.ini")
+
+
+def set_profile(prefix, text):
+    with open(profile_path(prefix), "w", newline="") as out:
+        out.write(text)
+
+
+def set_recent_files_profile(prefix, count):
+    """A profile of count recent files and nothing else, written by a small
+    program of ours: Python takes minutes for ten million lines."""
+    subprocess.run([os.path.join(BUILD, "bench", "recent_files"), str(count), profile_path(prefix)], check=True)
+
+
+def measure(programs, prefix, runs, under_wine, timeout=None):
+    """Runs the programs in turn, runs times each (A B A B ...), so that a
+    drift of the machine falls on all of them alike. Before each run user.reg
+    is the prefix's own again and, under Wine, no wineserver runs (every run
+    starts cold). Returns each program's list of samples; None when a run
+    took longer than timeout."""
     pristine = os.path.join(prefix, "user.reg.pristine")
-    samples = []
+    samples = [[] for _ in programs]
     try:
         for _ in range(runs):
-            if under_wine:
-                stop_wineserver(prefix)
-            shutil.copyfile(pristine, os.path.join(prefix, "user.reg"))
-            sample = run_once(argv, wine_env(prefix), os.path.join(prefix, "drive_c", "work"), timeout)
-            if sample is None:
-                return None
-            samples.append(sample)
+            for argv, own in zip(programs, samples):
+                if under_wine:
+                    stop_wineserver(prefix)
+                shutil.copyfile(pristine, os.path.join(prefix, "user.reg"))
+                sample = run_once(argv, wine_env(prefix), os.path.join(prefix, "drive_c", "work"), timeout)
+                if sample is None:
+                    return None
+                own.append(sample)
     finally:
         if under_wine:
             stop_wineserver(prefix)
-    return tuple(statistics.median(s[i] for s in samples) for i in range(3))
+    return samples
+
+
+def medians(samples):
+    """Median wall seconds, CPU seconds and peak kB of samples; None for None."""
+    return samples and tuple(statistics.median(s[i] for s in samples) for i in range(3))
 
 
 def process_cpu_ticks(pids):
@@ -127,9 +144,10 @@ def prefix_processes(prefix):
 
 def key_wait_cpu(argv, prefix, seconds=5.0):
     """Per cent of one core used while the tool waits for a key in a terminal."""
-    profile = os.path.join(prefix, "drive_c", "windows", "Tavik.ini")
+    profile = profile_path(prefix)
     if os.path.exists(profile):
         os.remove(profile)
+    shutil.copyfile(os.path.join(prefix, "user.reg.pristine"), os.path.join(prefix, "user.reg"))
     socket = f"tavik-bench-{os.getpid()}"
     env = wine_env(prefix)
     command = " ".join(f"'{arg}'" for arg in argv)
@@ -156,20 +174,31 @@ def key_wait_cpu(argv, prefix, seconds=5.0):
         stop_wineserver(prefix)
 
 
+def spread(values, unit):
+    return f"{min(values):.2f}\u2013{max(values):.2f} {unit}"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--runs", type=int, default=15)
     parser.add_argument("--csv", default=None)
+    parser.add_argument("--ten-million", action="store_true",
+                        help="add one native run with 10^7 recent files (a profile of about 490 MB)")
+    parser.add_argument("--native-only", action="store_true",
+                        help="skip the Windows program under Wine and the key wait: the native figures in about a minute")
     options = parser.parse_args()
     global BUILD, WINE
     BUILD = options.build
     WINE = os.path.join(BUILD, "wine")
     native = os.path.join(options.build, "tavikmigrate")
     wine_note, windows = wine_under_test()
+    if options.native_only:
+        wine_note = "native program only"
     print(wine_note, flush=True)
-    floor = os.path.join(options.build, "bench", "do_nothing")
+    floor = os.path.join(options.build, "bench", "durable_rewrite")
     rows = []
+    summary = []
 
     def add(case, program, result, note=""):
         wall, cpu, rss = result if result else (None, None, None)
@@ -184,36 +213,70 @@ def main():
         make_prefix(prefix)
         shutil.copyfile(os.path.join(prefix, "user.reg"), os.path.join(prefix, "user.reg.pristine"))
 
-        typical = typical_profile()
-        floor_result = measure([floor], prefix, typical, options.runs, False)
-        native_result = measure([native], prefix, typical, options.runs, False)
-        wine_result = measure([WINE, windows], prefix, typical, max(3, options.runs // 3), True)
-        add("typical profile", "do-nothing program", floor_result)
+        set_profile(prefix, typical_profile())
+        native_samples, floor_samples = measure([[native], [floor]], prefix, options.runs, False)
+        native_result, floor_result = medians(native_samples), medians(floor_samples)
+        wine_result = None
+        if not options.native_only:
+            wine_result = medians(measure([[WINE, windows]], prefix, max(3, options.runs // 3), True)[0])
+        wall_ratio = native_result[0] / floor_result[0]
+        paired = spread([n[0] / f[0] for n, f in zip(native_samples, floor_samples)], "x")
+        add("typical profile", "durable-rewrite floor", floor_result,
+            "read user.reg, write it beside, fsync, rename, fsync the directory; runs alternate with native")
         add("typical profile", "native", native_result,
-            f"{native_result[0] / floor_result[0]:.2f} x do-nothing; {wine_result[0] / native_result[0]:.0f} x faster than Wine")
-        add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
+            f"{wall_ratio:.2f} x the floor (target \u2264 1.5 x; run to run {paired}), "
+            f"CPU {native_result[1] / floor_result[1]:.2f} x" +
+            (f"; {wine_result[0] / native_result[0]:.0f} x faster than Wine" if wine_result else ""))
+        if wine_result:
+            add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
+        summary.append(f"typical run / durable-rewrite floor: {wall_ratio:.2f} x (target 1.5); run to run {paired}")
 
         previous = {}
+        steps = []
         wine_gave_up = False
-        for count in (1000, 10000, 100000, 1000000):
-            profile = recent_files_profile(count)
+        for exponent in (3, 4, 5, 6):
+            count = 10 ** exponent
+            case = f"10^{exponent} recent files"
+            set_recent_files_profile(prefix, count)
             for program, argv, under_wine in (("native", [native], False), ("Windows program under Wine", [WINE, windows], True)):
+                if under_wine and options.native_only:
+                    continue
                 if under_wine and wine_gave_up:
-                    add(f"{count} recent files", program, None, "not run: the smaller count took over a minute")
+                    add(case, program, None, "not run: the smaller count took over a minute")
                     continue
-                runs = 3 if count >= 100000 or under_wine else 5
-                result = measure(argv, prefix, profile, runs, under_wine, timeout=60 if under_wine else None)
-                if result is None:
+                runs = 3 if under_wine else options.runs if count <= 10000 else max(3, min(options.runs, 5))
+                samples = measure([argv], prefix, runs, under_wine, timeout=60 if under_wine else None)
+                if samples is None:
                     wine_gave_up = True
-                    add(f"{count} recent files", program, None, "over a minute")
+                    add(case, program, None, "over a minute")
                     continue
-                note = ""
+                result = medians(samples[0])
+                notes = []
                 if program in previous:
-                    note = f"{result[0] / previous[program]:.1f} x the time of a tenth as many"
+                    step = result[0] / previous[program]
+                    notes.append(f"{step:.1f} x the time of a tenth as many")
+                    if program == "native" and count >= 100000:
+                        notes[-1] += " (target \u2264 11 x)"
+                        steps.append(step)
+                if program == "native" and count == 1000000:
+                    walls = spread([s[0] for s in samples[0]], "s")
+                    notes.append(f"targets \u2264 1 s, \u2264 150 MB; run to run {walls}")
+                    summary.append(f"10^6 recent files: {result[0]:.2f} s, {result[2] / 1024:.0f} MB "
+                                   f"(targets 1 s, 150 MB); run to run {walls}")
                 previous[program] = result[0]
-                add(f"{count} recent files", program, result, note)
+                add(case, program, result, "; ".join(notes))
+        if options.ten_million:
+            print("writing a profile of 10^7 recent files ...", flush=True)
+            set_recent_files_profile(prefix, 10 ** 7)
+            try:
+                result = medians(measure([[native]], prefix, 1, False)[0])
+                add("10^7 recent files", "native", result,
+                    f"{result[0] / previous['native']:.1f} x the time of a tenth as many; one run")
+            except RuntimeError as error:
+                add("10^7 recent files", "native", None, str(error))
+        summary.append("tenfold steps: " + ", ".join(f"{step:.1f} x" for step in steps) + " (target 11)")
 
-        for program, argv in (("native", [native]), ("Windows program under Wine", [WINE, windows])):
+        for program, argv in () if options.native_only else (("native", [native]), ("Windows program under Wine", [WINE, windows])):
             own, total, processes = key_wait_cpu(argv, prefix)
             rows.append(dict(case="key wait, 5 s in a terminal", program=program, wall_ms="", cpu_ms="",
                              peak_mb="", note=f"{own:.2f} % of one core; with Wine's own processes "
@@ -230,6 +293,7 @@ def main():
         writer.writeheader()
         writer.writerows(rows)
     print(f"(medians; CSV in {target}; {wine_note})")
+    print("\n".join(summary))
 
 
 if __name__ == "__main__":

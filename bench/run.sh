@@ -6,8 +6,7 @@ cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 mkdir -p build/bench
-# The floor: a statically linked program that does nothing.
-printf 'int main() { return 0; }\n' > build/bench/do_nothing.cpp
-g++ -O2 -static build/bench/do_nothing.cpp -o build/bench/do_nothing
-g++ -O2 -static bench/measure.cpp -o build/bench/measure
+g++ -std=c++17 -O2 -static bench/durable_rewrite.cpp -o build/bench/durable_rewrite
+g++ -std=c++17 -O2 -static bench/measure.cpp -o build/bench/measure
+g++ -std=c++17 -O2 -static bench/recent_files.cpp -o build/bench/recent_files
 exec python3 bench/bench.py "$@"
