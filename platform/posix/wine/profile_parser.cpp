@@ -52,9 +52,10 @@ char16_t TakeUnit(const Profile& profile, const char*& at) {
 }
 
 std::u16string Decode(const Profile& profile, std::string_view bytes) {
-    std::u16string text;
-    text.reserve(bytes.size());
-    for (const char* at = bytes.data(); at != bytes.data() + bytes.size();) text.push_back(TakeUnit(profile, at));
+    std::u16string text(bytes.size(), u'\0');
+    std::size_t length = 0;
+    for (const char* at = bytes.data(); at != bytes.data() + bytes.size();) text[length++] = TakeUnit(profile, at);
+    text.resize(length);
     return text;
 }
 
@@ -63,6 +64,26 @@ std::size_t LineEnd(std::string_view text, std::size_t start) {
     while (start < text.size() && text[start] != '\r' && text[start] != '\n') ++start;
     return start;
 }
+
+// The ends of the lines of a whole text, in order: each of CR and LF is
+// searched for once over the text (a byte-by-byte search would be slower,
+// and searching each line for the next LF would cross a file of CR ends
+// again and again).
+class LineEnds {
+public:
+    explicit LineEnds(std::string_view text) : text_(text), cr_(Find('\r', 0)), lf_(Find('\n', 0)) {}
+    // The end of the line that starts at `start`, at or after the previous one's.
+    std::size_t From(std::size_t start) {
+        if (cr_ < start) cr_ = Find('\r', start);
+        if (lf_ < start) lf_ = Find('\n', start);
+        return std::min(cr_, lf_);
+    }
+
+private:
+    std::size_t Find(char c, std::size_t from) const { return std::min(text_.find(c, from), text_.size()); }
+    std::string_view text_;
+    std::size_t cr_, lf_;
+};
 
 // A key's line, trimmed: its name, up to a NUL, and its value, absent without
 // "=".
@@ -102,13 +123,13 @@ std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string
     return hash;
 }
 
-// Whether a name of the text is `folded` (a folded name), or another name of
-// the text, regardless of letter case.
-bool SameName(const Profile& profile, std::string_view name, std::u16string_view folded) {
+// Whether a name of the text is `other`, or another name of the text,
+// regardless of letter case.
+bool SameName(const Profile& profile, std::string_view name, std::u16string_view other) {
     const char* at = name.data();
     const char* const end = at + name.size();
-    for (char16_t unit : folded)
-        if (at == end || FoldCase(TakeUnit(profile, at)) != unit) return false;
+    for (char16_t unit : other)
+        if (at == end || FoldCase(TakeUnit(profile, at)) != FoldCase(unit)) return false;
     return at == end;
 }
 bool SameName(const Profile& profile, std::string_view name, std::string_view other) {
@@ -165,14 +186,20 @@ Profile ParseProfile(std::string bytes) {
     // Lines before the first section header belong to a section without a name.
     profile.sectionStarts.push_back(0);
     profile.sectionIndex.emplace(u"", 0);
-    profile.keySlots.assign(16, 0);
+    // Room for a key per line, so that the table is not rebuilt as it grows.
+    const auto lines = static_cast<std::size_t>(
+        std::max(std::count(all.begin(), all.end(), '\n'), std::count(all.begin(), all.end(), '\r')));
+    std::size_t slots = 16;
+    while (slots < 2 * (lines + 1)) slots *= 2;
+    profile.keySlots.assign(slots, 0);
     // Keys of a section that is not the first of its name are never found.
     bool firstOfItsName = true;
 
+    LineEnds lineEnds(all);
     std::size_t next = 0;
     while (next < all.size()) {
         const std::size_t start = next;
-        const std::size_t end = LineEnd(all, start);
+        const std::size_t end = lineEnds.From(start);
         next = end + 1;
         const std::string_view line = TrimProfileSpace(all.substr(start, end - start));
         if (line.empty()) continue;
@@ -198,14 +225,14 @@ std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16s
     const auto found = profile.sectionIndex.find(FoldCase(UpToNul(TrimProfileSpace(section))));
     if (found == profile.sectionIndex.end()) return std::nullopt;
     const std::uint32_t number = found->second;
-    const std::u16string folded = FoldCase(UpToNul(TrimProfileSpace(key)));
+    const std::u16string_view name = UpToNul(TrimProfileSpace(key));
     std::uint64_t hash = StartHash(number);
-    for (char16_t unit : folded) MixUnit(hash, unit);
+    for (char16_t unit : name) MixUnit(hash, FoldCase(unit));
     KeyLine line;
     const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
         if (SectionOf(profile, offset) != number) return false;
         line = KeyLineAt(profile, offset);
-        return SameName(profile, line.name, folded);
+        return SameName(profile, line.name, name);
     })];
     if (slot == 0 || !line.value) return std::nullopt;
     return Decode(profile, *line.value);

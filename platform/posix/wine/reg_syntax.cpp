@@ -202,9 +202,6 @@ void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* e
     }
 }
 
-// The whole value as Wine writes it: name, "=", data.
-std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data);
-
 } // namespace
 
 bool IsRegStringType(std::uint32_t type) {
@@ -351,56 +348,67 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped) {
     return out;
 }
 
-std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
+void AppendRegData(std::string& line, std::uint32_t type, std::string_view data) {
     if (IsRegStringType(type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
         data.back() == 0) {
-        std::string out;
-        out.reserve(data.size() / 2 + 16);
+        line.reserve(line.size() + data.size() / 2 + 16);
         if (type != kRegString) {
             char kind[16];
             std::snprintf(kind, sizeof kind, "str(%x):", static_cast<unsigned>(type));
-            out = kind;
+            line += kind;
         }
-        out += '"';
-        AppendEscaped(out, data.size() / 2, [&](std::size_t i) {
+        line += '"';
+        AppendEscaped(line, data.size() / 2, [&](std::size_t i) {
             return static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
                                          (static_cast<unsigned char>(data[2 * i + 1]) << 8));
         }, "\"\"");
-        out += '"';
-        return out;
+        line += '"';
+        return;
     }
     char scratch[32];
     if (type == kRegDword && data.size() == 4) {
         std::uint32_t dword = 0;
         for (int i = 3; i >= 0; --i) dword = (dword << 8) | static_cast<unsigned char>(data[i]);
         std::snprintf(scratch, sizeof scratch, "dword:%08x", dword);
-        return scratch;
+        line += scratch;
+        return;
     }
     if (type == kRegBinary) {
         std::snprintf(scratch, sizeof scratch, "hex:");
     } else {
         std::snprintf(scratch, sizeof scratch, "hex(%x):", static_cast<unsigned>(type));
     }
-    std::string out = scratch;
+    line += scratch;
     // Lines are wrapped as Wine wraps them, counting from the line's start.
-    std::size_t count = column + out.size();
+    std::size_t count = line.size();
     for (std::size_t i = 0; i < data.size(); ++i) {
         std::snprintf(scratch, sizeof scratch, "%02x", static_cast<unsigned char>(data[i]));
-        out += scratch;
+        line += scratch;
         count += 2;
         if (i + 1 < data.size()) {
-            out += ',';
+            line += ',';
             if (++count > 76) {
-                out += "\\\n  ";
+                line += "\\\n  ";
                 count = 2;
             }
         }
     }
-    return out;
 }
 
-std::string FormatRegName(std::u16string_view name) {
-    return name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
+std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
+    std::string line(column, ' ');
+    AppendRegData(line, type, data);
+    return line.substr(column);
+}
+
+void AppendRegName(std::string& line, std::u16string_view name) {
+    if (name.empty()) {
+        line += '@';
+        return;
+    }
+    line += '"';
+    AppendEscaped(line, name.size(), [&](std::size_t i) { return name[i]; }, "\"\"");
+    line += '"';
 }
 
 std::u16string RegValueName(std::string_view nameText) {
@@ -409,13 +417,10 @@ std::u16string RegValueName(std::string_view nameText) {
     return name;
 }
 
-namespace {
-
-std::string FormatRegValue(std::u16string_view name, std::uint32_t type, const std::string& data) {
-    std::string line = FormatRegName(name);
+std::string FormatRegValue(std::u16string_view name, std::uint32_t type, std::string_view data) {
+    std::string line;
+    AppendRegName(line, name);
     line += '=';
-    line += FormatRegData(type, data, line.size());
+    AppendRegData(line, type, data);
     return line;
 }
-
-} // namespace

@@ -87,13 +87,18 @@ bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLi
 // 127 as \x with hex digits; `escaped` are two further characters to escape.
 std::string EscapeRegString(std::u16string_view text, const char* escaped);
 
-// The value's data as Wine writes it after the "="; `column` is where the
-// data starts on its line, for wrapping long hex data as Wine does.
+// Appends a value's data as Wine writes it after the "=" to `line`, the
+// value's line so far (long hex data is wrapped counting from its start).
+void AppendRegData(std::string& line, std::uint32_t type, std::string_view data);
+// The same for data that starts at `column` of its line.
 std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column);
 
-// A value's name as Wine writes it: quoted and escaped, or "@" for the
-// default value (whose name is empty).
-std::string FormatRegName(std::u16string_view name);
+// Appends a value's name as Wine writes it: quoted and escaped, or "@" for
+// the default value (whose name is empty).
+void AppendRegName(std::string& line, std::u16string_view name);
+
+// A value's whole line as Wine writes it: name, "=", data.
+std::string FormatRegValue(std::u16string_view name, std::uint32_t type, std::string_view data);
 
 // The name that a value's name text ("\"...\"" or "@", as RegValueLine's
 // text starts) stands for, as Wine's loader reads it.

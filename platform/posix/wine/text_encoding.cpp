@@ -5,19 +5,18 @@
 #include "cp1252_best_fit.h"
 #include "wine_case_table.h"
 
-namespace {
-
-// Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
-const char16_t kHighControls[32] = {
+const char16_t kCp1252HighControls[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+namespace {
+
 char EncodeUnit(char16_t unit) {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
     for (int i = 0; i < 32; ++i)
-        if (kHighControls[i] == unit) return static_cast<char>(0x80 + i);
+        if (kCp1252HighControls[i] == unit) return static_cast<char>(0x80 + i);
     const BestFit* end = kCp1252BestFit + kCp1252BestFitCount;
     const BestFit* fit = std::lower_bound(kCp1252BestFit, end, unit,
                                           [](const BestFit& entry, char16_t wanted) { return entry.unit < wanted; });
@@ -36,21 +35,16 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 
 } // namespace
 
-char16_t DecodeCp1252Byte(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
-}
-
 std::u16string DecodeCp1252(std::string_view bytes) {
-    std::u16string text;
-    text.reserve(bytes.size());
-    for (char byte : bytes) text.push_back(DecodeCp1252Byte(static_cast<unsigned char>(byte)));
+    std::u16string text(bytes.size(), u'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) text[i] = DecodeCp1252Byte(static_cast<unsigned char>(bytes[i]));
     return text;
 }
 
 std::string EncodeCp1252(std::u16string_view text) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (char16_t unit : text) bytes.push_back(EncodeUnit(unit));
+    std::string bytes(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        bytes[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : EncodeUnit(text[i]);
     return bytes;
 }
 
@@ -96,17 +90,16 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
 std::string EncodeUtf16Le(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(2 * text.size() + 2); // room for a NUL that callers may add
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
+    bytes.resize(2 * text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
     return bytes;
 }
 
-void AppendUnitAsUtf8(std::string& out, char16_t unit) {
-    if (unit < 0x80) {
-        out.push_back(static_cast<char>(unit));
-    } else if (unit < 0x800) {
+void AppendUnitAsUtf8AboveAscii(std::string& out, char16_t unit) {
+    if (unit < 0x800) {
         out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
         out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
     } else {
@@ -116,17 +109,15 @@ void AppendUnitAsUtf8(std::string& out, char16_t unit) {
     }
 }
 
-char16_t TakeUnitAsUtf8(const char*& at) {
+char16_t TakeUnitAsUtf8AboveAscii(const char*& at) {
     const auto lead = static_cast<unsigned char>(*at++);
-    if (lead < 0x80) return lead;
     const auto second = static_cast<unsigned char>(*at++) & 0x3F;
     if (lead < 0xE0) return static_cast<char16_t>((lead & 0x1F) << 6 | second);
     const auto third = static_cast<unsigned char>(*at++) & 0x3F;
     return static_cast<char16_t>((lead & 0x0F) << 12 | second << 6 | third);
 }
 
-char16_t FoldCase(char16_t c) {
-    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+char16_t FoldCaseAboveAscii(char16_t c) {
     const CaseRow* end = kWineCaseRows + kWineCaseRowCount;
     const CaseRow* row = std::lower_bound(kWineCaseRows, end, c,
                                           [](const CaseRow& entry, char16_t unit) { return entry.last < unit; });

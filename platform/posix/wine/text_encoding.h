@@ -8,7 +8,11 @@
 // so that every byte comes back unchanged.
 
 std::u16string DecodeCp1252(std::string_view bytes);
-char16_t DecodeCp1252Byte(unsigned char byte);
+inline char16_t DecodeCp1252Byte(unsigned char byte) {
+    // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
+    extern const char16_t kCp1252HighControls[32];
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252HighControls[byte - 0x80] : byte;
+}
 // Characters that Windows-1252 lacks become a similar one where Windows has a
 // "best fit" for them, '?' otherwise.
 std::string EncodeCp1252(std::u16string_view text);
@@ -22,14 +26,26 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
 // below 0x10000 (one to three bytes): any sequence of units, lone surrogates
 // and NULs included, comes back unchanged, ASCII stays ASCII and no other
 // unit uses a byte below 0x80.
-void AppendUnitAsUtf8(std::string& out, char16_t unit);
+void AppendUnitAsUtf8AboveAscii(std::string& out, char16_t unit);
+inline void AppendUnitAsUtf8(std::string& out, char16_t unit) {
+    if (unit < 0x80) out.push_back(static_cast<char>(unit));
+    else AppendUnitAsUtf8AboveAscii(out, unit);
+}
 // Takes the unit whose bytes start at `at`, which AppendUnitAsUtf8 wrote, and
 // moves `at` past them.
-char16_t TakeUnitAsUtf8(const char*& at);
+char16_t TakeUnitAsUtf8AboveAscii(const char*& at);
+inline char16_t TakeUnitAsUtf8(const char*& at) {
+    if (static_cast<unsigned char>(*at) < 0x80) return static_cast<unsigned char>(*at++);
+    return TakeUnitAsUtf8AboveAscii(at);
+}
 
 // Case folding as Wine's registry folds key and value names, unit by unit:
 // two names are one when their folds are equal, and Wine sorts names by
 // their folds. No unit outside A to Z folds into ASCII, so that an ASCII name
 // also matches as in Wine's profile functions, which fold A to Z only.
-char16_t FoldCase(char16_t c);
+char16_t FoldCaseAboveAscii(char16_t c);
+inline char16_t FoldCase(char16_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c + 32) : c;
+    return FoldCaseAboveAscii(c);
+}
 std::u16string FoldCase(std::u16string_view text);

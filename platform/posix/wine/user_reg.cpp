@@ -95,10 +95,10 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
     std::string_view text = read.text;
     std::size_t nameLength = read.nameLength;
     if (!read.plain) {
-        formatted = FormatRegName(read.name);
+        AppendRegName(formatted, read.name);
         nameLength = formatted.size();
         formatted += '=';
-        formatted += FormatRegData(read.type, read.data, formatted.size());
+        AppendRegData(formatted, read.type, read.data);
         text = formatted;
     }
     const auto [index, added] = FindOrAddValue(block, ValueKey(read.name));
@@ -345,10 +345,13 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     OpenBlockForChange(hive.arena, block);
     const auto [index, added] = FindOrAddValue(block, ValueKey(name));
     ValueLine& value = block.values[index];
-    std::string text = added ? FormatRegName(name) : std::string(value.Name());
+    std::string text;
+    text.reserve(2 * name.size() + data.size() + 8);
+    if (added) AppendRegName(text, name);
+    else text = value.Name();
     const std::size_t nameLength = text.size();
     text += '=';
-    text += FormatRegData(type, data, text.size());
+    AppendRegData(text, type, data);
     if (!added && value.Text() == text) return;
     value = StoreLine(hive.arena, text, nameLength);
     block.modified = now;
