@@ -26,12 +26,28 @@ std::u16string ProfileString(LPCSTR section, LPCSTR key, std::u16string defaultV
     case ProfileState::Unreadable:
         return defaultValue.substr(0, capacity - 1);
     case ProfileState::Missing:
-        return CopyProfileEntry(defaultValue, capacity);
+        return std::u16string(CopyProfileEntry<char16_t>(defaultValue, capacity));
     case ProfileState::Parsed:
         break;
     }
     const auto value = FindProfileValue(*profile, DecodeCp1252(section), DecodeCp1252(key));
-    return CopyProfileEntry(value ? *value : defaultValue, capacity);
+    return std::u16string(CopyProfileEntry<char16_t>(value ? *value : defaultValue, capacity));
+}
+
+// Copies the value of a key of an 8-bit profile as it stands: a Windows-1252
+// text comes back unchanged through the conversions to UTF-16 and back, so
+// none is made. False when the profile is not such a file or has no such
+// value; the caller then goes the whole way.
+bool CopyFoundEightBitValue(LPCSTR section, LPCSTR key, LPSTR buffer, DWORD size, LPCSTR fileName, DWORD& length) {
+    const Profile* profile = nullptr;
+    if (OpenProfile(fileName, &profile) != ProfileState::Parsed || profile->unitsAsUtf8) return false;
+    const auto value = FindProfileText(*profile, DecodeCp1252(section), DecodeCp1252(key));
+    if (!value) return false;
+    const std::string_view copy = CopyProfileEntry(*value, size);
+    std::memcpy(buffer, copy.data(), copy.size());
+    buffer[copy.size()] = '\0';
+    length = static_cast<DWORD>(copy.size());
+    return true;
 }
 
 } // namespace
@@ -43,6 +59,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     // Listing sections or keys (a null section or key) is not needed here.
     if (!section || !key || !fileName || MemoryRanShort()) return 0;
     try {
+        if (DWORD found = 0; CopyFoundEightBitValue(section, key, buffer, size, fileName, found)) return found;
         const std::string text =
             EncodeCp1252(ProfileString(section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size, fileName));
         const std::size_t length = std::min<std::size_t>(text.size(), size - 1);

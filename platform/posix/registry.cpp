@@ -119,7 +119,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     try {
         const std::string_view bytes(reinterpret_cast<const char*>(data), data ? size : 0);
         // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
-        const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : std::string(bytes);
+        const std::string stored = IsRegStringType(type) ? EncodeUtf16LeFromCp1252(bytes) : std::string(bytes);
         SetRegValue(gSession.hive, *key->key, DecodeCp1252(valueName ? valueName : ""), type, stored, FileTimeNow());
         return ERROR_SUCCESS;
     } catch (const std::bad_alloc&) {

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& name : names) {
         const auto value = FindProfileValue(profile, name[0], name[1]);
         const std::u16string_view found = value ? *value : std::u16string_view(u"default");
-        const std::u16string copied = CopyProfileEntry(found, capacity);
+        const std::u16string_view copied = CopyProfileEntry(found, capacity);
         if (copied.size() >= capacity) std::abort();
         ProfileStringToInteger(CopyProfileEntry(found, 30));
     }

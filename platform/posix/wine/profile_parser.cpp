@@ -220,8 +220,8 @@ Profile ParseProfile(std::string bytes) {
     return profile;
 }
 
-std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
-                                               std::u16string_view key) {
+std::optional<std::string_view> FindProfileText(const Profile& profile, std::u16string_view section,
+                                                std::u16string_view key) {
     const auto found = profile.sectionIndex.find(FoldCase(UpToNul(TrimProfileSpace(section))));
     if (found == profile.sectionIndex.end()) return std::nullopt;
     const std::uint32_t number = found->second;
@@ -234,23 +234,15 @@ std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16s
         line = KeyLineAt(profile, offset);
         return SameName(profile, line.name, name);
     })];
-    if (slot == 0 || !line.value) return std::nullopt;
-    return Decode(profile, *line.value);
+    if (slot == 0) return std::nullopt;
+    return line.value;
 }
 
-std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity) {
-    if (capacity == 0) return u"";
-    value = UpToNul(value);
-    bool quoted = false;
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
-        quoted = true;
-        value.remove_prefix(1);
-    }
-    std::u16string copy(value.substr(0, capacity - 1));
-    // The closing quote goes only when the whole value fitted; when it was
-    // exactly one unit too long this takes its last character instead.
-    if (quoted && capacity >= value.size() && !copy.empty()) copy.pop_back();
-    return copy;
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
+                                               std::u16string_view key) {
+    const auto text = FindProfileText(profile, section, key);
+    if (!text) return std::nullopt;
+    return Decode(profile, *text);
 }
 
 std::uint32_t ProfileStringToInteger(std::u16string_view text) {

@@ -37,15 +37,34 @@ struct Profile {
 // memory runs out, or when the text is too large for its offsets (4 GiB).
 Profile ParseProfile(std::string bytes);
 
-// The value of a key in the first section of that name; nullopt when the
-// section or the key is missing or the key has no "=".
+// The value of a key in the first section of that name, in the profile's
+// own form (see Profile); nullopt when the section or the key is missing or
+// the key has no "=".
+std::optional<std::string_view> FindProfileText(const Profile& profile, std::u16string_view section,
+                                                std::u16string_view key);
+
+// The same value decoded.
 std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
                                                std::u16string_view key);
 
-// Copies a value or default into a buffer of `capacity` code units the way
-// Wine does: one pair of matching quotes around it is removed, and the result
-// is cut to capacity - 1 units.
-std::u16string CopyProfileEntry(std::u16string_view value, std::size_t capacity);
+// What of a value or default a buffer of `capacity` units receives, the way
+// Wine copies it: one pair of matching quotes around it is removed, and the
+// result is cut to capacity - 1 units. The closing quote goes only when the
+// whole value fitted; when it was exactly one unit too long, its last
+// character goes instead.
+template <class Char>
+std::basic_string_view<Char> CopyProfileEntry(std::basic_string_view<Char> value, std::size_t capacity) {
+    if (capacity == 0) return {};
+    value = value.substr(0, value.find(Char(0)));
+    bool quoted = false;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        quoted = true;
+        value.remove_prefix(1);
+    }
+    std::basic_string_view<Char> copy = value.substr(0, capacity - 1);
+    if (quoted && capacity >= value.size() && !copy.empty()) copy.remove_suffix(1);
+    return copy;
+}
 
 // The integer of a profile entry: leading blanks and control characters, a
 // sign, then digits (after "0x", "0o" or "0b" in that base) up to the first

@@ -175,31 +175,42 @@ bool ParseHexData(std::string_view text, std::string_view& rest, RegValueLine& v
 template <typename Unit>
 void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* escaped) {
     static const char kEscapes[33] = ".......abtnvfr.............e....";
+    // Gathered in a small buffer first: no unit takes more than six
+    // characters ("\\x" and four hex digits).
+    char chunk[256];
+    char* at = chunk;
+    auto put = [&at](const char* text) {
+        while (*text) *at++ = *text++;
+    };
     char scratch[16];
     for (std::size_t i = 0; i < count; ++i) {
+        if (at > chunk + sizeof chunk - 6) {
+            out.append(chunk, static_cast<std::size_t>(at - chunk));
+            at = chunk;
+        }
         const char16_t c = unit(i);
         const bool more = i + 1 < count;
-        if (c > 127) {
+        if (c >= 32 && c <= 127) {
+            if (c == u'\\' || c == escaped[0] || c == escaped[1]) *at++ = '\\';
+            *at++ = static_cast<char>(c);
+        } else if (c > 127) {
             const char16_t next = more ? unit(i + 1) : 0;
             const bool hexFollows = more && next < 128 && IsHexDigit(static_cast<char>(next));
             std::snprintf(scratch, sizeof scratch, hexFollows ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
-            out += scratch;
-        } else if (c < 32) {
-            if (c == 0 && !more) continue; // the terminating NUL is not written
-            if (kEscapes[c] != '.') {
-                out += '\\';
-                out += kEscapes[c];
-            } else {
-                const char16_t next = more ? unit(i + 1) : 0;
-                const bool octalFollows = more && next >= u'0' && next <= u'7';
-                std::snprintf(scratch, sizeof scratch, octalFollows ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
-                out += scratch;
-            }
+            put(scratch);
+        } else if (c == 0 && !more) {
+            // The terminating NUL is not written.
+        } else if (kEscapes[c] != '.') {
+            *at++ = '\\';
+            *at++ = kEscapes[c];
         } else {
-            if (c == u'\\' || c == escaped[0] || c == escaped[1]) out += '\\';
-            out += static_cast<char>(c);
+            const char16_t next = more ? unit(i + 1) : 0;
+            const bool octalFollows = more && next >= u'0' && next <= u'7';
+            std::snprintf(scratch, sizeof scratch, octalFollows ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
+            put(scratch);
         }
     }
+    out.append(chunk, static_cast<std::size_t>(at - chunk));
 }
 
 } // namespace

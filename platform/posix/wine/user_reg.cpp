@@ -56,7 +56,18 @@ ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLen
 
 // The key that a value is found and sorted by, from its name's text.
 std::string LineKey(const ValueLine& value) {
-    return ValueKey(RegValueName(value.Name()));
+    const std::string_view name = value.Name();
+    // Most names are ASCII without escapes: their key is the text between
+    // the quotes with A to Z folded, and needs no decoding.
+    if (name.size() >= 2 && name.front() == '"') {
+        const std::string_view inner = name.substr(1, name.size() - 2);
+        if (std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c > 0; })) {
+            std::string key(inner);
+            for (char& c : key) c = static_cast<char>(FoldCase(static_cast<char16_t>(c)));
+            return key;
+        }
+    }
+    return ValueKey(RegValueName(name));
 }
 
 // The index of the value whose name has `key` (a ValueKey) and false; or,
