@@ -127,10 +127,11 @@ std::vector<std::string> ServerDirectories(const std::string& prefix, const std:
     return places;
 }
 
-// The target of a symbolic link, empty when it cannot be read.
-std::string LinkTarget(const std::string& link) {
+// The target of a symbolic link (relative to the directory `at`), empty
+// when it cannot be read.
+std::string LinkTarget(int at, const std::string& link) {
     char target[PATH_MAX];
-    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    const ssize_t length = ::readlinkat(at, link.c_str(), target, sizeof target);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return "";
     return std::string(target, static_cast<std::size_t>(length));
 }
@@ -155,16 +156,18 @@ bool IsServerDirectory(std::string path, const std::string& name) {
 bool ServerProcessRunning(const std::string& name, const std::string& prefix) {
     DIR* processes = ::opendir("/proc");
     if (!processes) return false;
+    // Links are read relative to /proc: a shorter walk for each process.
+    const int proc = ::dirfd(processes);
     bool found = false;
     while (const dirent* entry = found ? nullptr : ::readdir(processes)) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-        const std::string process = std::string("/proc/") + entry->d_name;
-        const std::string cwd = LinkTarget(process + "/cwd");
+        const std::string process = entry->d_name;
+        const std::string cwd = LinkTarget(proc, process + "/cwd");
         found = IsServerDirectory(cwd, name);
         if (found || cwd != prefix) continue;
-        if (DIR* files = ::opendir((process + "/fd").c_str())) {
+        if (DIR* files = ::opendir(("/proc/" + process + "/fd").c_str())) {
             while (const dirent* file = found ? nullptr : ::readdir(files))
-                found = IsServerDirectory(LinkTarget(process + "/fd/" + file->d_name), name);
+                found = IsServerDirectory(LinkTarget(::dirfd(files), file->d_name), name);
             ::closedir(files);
         }
     }

@@ -194,10 +194,11 @@ void IndexBlock(UserReg& hive, std::size_t index) {
     }
 }
 
-void Reindex(UserReg& hive) {
-    hive.blockIndex.clear();
-    for (std::size_t i = 0; i < hive.blocks.size(); ++i)
-        hive.blockIndex[JoinFolded(hive.blocks[i].foldedPath, hive.blocks[i].foldedPath.size())] = i;
+// Moves the indexes of the blocks from `from` on by `by` (+1 after an
+// insertion there, -1 after a removal).
+void ShiftBlockIndex(UserReg& hive, std::size_t from, std::ptrdiff_t by) {
+    for (auto& [path, index] : hive.blockIndex)
+        if (index >= from) index = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(index) + by);
 }
 
 bool HoldsValuesOrMeta(const RegBlock& block) {
@@ -219,8 +220,19 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
         const auto found = hive.blockIndex.find(JoinFolded(folded, depth));
         if (found == hive.blockIndex.end()) continue;
         if (!HoldsValuesOrMeta(hive.blocks[found->second])) {
-            hive.blocks.erase(hive.blocks.begin() + static_cast<std::ptrdiff_t>(found->second));
-            Reindex(hive);
+            const std::size_t removed = found->second;
+            hive.blocks.erase(hive.blocks.begin() + static_cast<std::ptrdiff_t>(removed));
+            const std::u16string path = found->first;
+            hive.blockIndex.erase(found);
+            ShiftBlockIndex(hive, removed, -1);
+            // A hand-edited file may hold the key's block twice: the last
+            // one left is the one found.
+            for (std::size_t i = hive.blocks.size(); i-- > 0;) {
+                if (JoinFolded(hive.blocks[i].foldedPath, hive.blocks[i].foldedPath.size()) == path) {
+                    hive.blockIndex[path] = i;
+                    break;
+                }
+            }
         }
     }
 }
@@ -249,7 +261,7 @@ std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) 
                                      });
     const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
     hive.blocks.insert(at, std::move(block));
-    Reindex(hive);
+    ShiftBlockIndex(hive, index, +1);
     IndexBlock(hive, index);
     hive.changed = true;
     return index;
@@ -371,7 +383,8 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
 
 std::string_view TextArena::Store(std::string_view text) {
     if (size_ - used_ < text.size()) {
-        size_ = std::max<std::size_t>(text.size(), 1 << 20);
+        // Chunks grow from 64 KB to 1 MB: a small hive stays small.
+        size_ = std::max<std::size_t>(text.size(), std::clamp<std::size_t>(2 * size_, 1 << 16, 1 << 20));
         chunks_.push_back(std::unique_ptr<char[]>(new char[size_])); // not zeroed: only stored text is read
         used_ = 0;
     }
@@ -420,7 +433,6 @@ public:
             ok_ = ok_ && write_(text);
             return;
         }
-        if (buffer_.capacity() < kChunk) buffer_.reserve(kChunk);
         buffer_ += text;
     }
 

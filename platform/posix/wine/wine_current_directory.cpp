@@ -26,30 +26,35 @@ const char16_t kWindowsDirectory[] = u"C:\\windows";
 // The character sets whose Unix names we decode as Wine does.
 enum class Charset { kUtf8, kAscii, kOther };
 
+// Looked up once, and only when a name is not ASCII: loading the locale
+// costs more than the rest of a typical run's path work.
 Charset LocaleCharset() {
 #ifdef __APPLE__
     return Charset::kUtf8; // Wine's choice there, whatever the locale
 #else
-    // Where the locale cannot be had, Wine stays in the C locale, as we are.
-    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-    const std::string name = locale ? ::nl_langinfo_l(CODESET, locale) : ::nl_langinfo(CODESET);
-    if (locale) ::freelocale(locale);
-    std::string key; // "UTF-8", "utf8" and "UTF8" are one name to Wine
-    for (char c : name)
-        if (std::isalnum(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return key == "UTF8" ? Charset::kUtf8 : key == "ANSIX341968" ? Charset::kAscii : Charset::kOther;
+    static const Charset charset = [] {
+        // Where the locale cannot be had, Wine stays in the C locale, as we are.
+        const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+        const std::string name = locale ? ::nl_langinfo_l(CODESET, locale) : ::nl_langinfo(CODESET);
+        if (locale) ::freelocale(locale);
+        std::string key; // "UTF-8", "utf8" and "UTF8" are one name to Wine
+        for (char c : name)
+            if (std::isalnum(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return key == "UTF8" ? Charset::kUtf8 : key == "ANSIX341968" ? Charset::kAscii : Charset::kOther;
+    }();
+    return charset;
 #endif
 }
 
-std::optional<std::u16string> DecodeName(std::string_view bytes, Charset charset) {
+std::optional<std::u16string> DecodeName(std::string_view bytes) {
     std::u16string text;
     bool ascii = true;
     for (char byte : bytes) {
         ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
         text.push_back(static_cast<unsigned char>(byte) & 0x7F); // Wine's ASCII table drops the high bit
     }
-    if (ascii || charset == Charset::kAscii) return text;
-    if (charset == Charset::kOther) return std::nullopt;
+    if (ascii || LocaleCharset() == Charset::kAscii) return text;
+    if (LocaleCharset() == Charset::kOther) return std::nullopt;
     text = DecodeUtf8(bytes);
 #ifdef __APPLE__
     // Wine composes names here; text below U+0300 throughout is composed already.
@@ -60,11 +65,11 @@ std::optional<std::u16string> DecodeName(std::string_view bytes, Charset charset
 }
 
 // Wine's strict encoding: nullopt where a character has no exact bytes.
-std::optional<std::string> EncodeName(std::u16string_view text, Charset charset) {
+std::optional<std::string> EncodeName(std::u16string_view text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0x80 && charset != Charset::kUtf8) return std::nullopt;
+        if (cp >= 0x80 && LocaleCharset() != Charset::kUtf8) return std::nullopt;
         if (cp >= 0xD800 && cp < 0xE000) {
             if (cp >= 0xDC00 || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] >= 0xE000)
                 return std::nullopt;
@@ -189,13 +194,13 @@ void CollapsePath(std::u16string& path) {
 }
 
 // A directory entry that reads as `name` in any letter case.
-std::optional<std::string> FindIgnoringCase(const std::string& directory, std::u16string_view name, Charset charset) {
+std::optional<std::string> FindIgnoringCase(const std::string& directory, std::u16string_view name) {
     DIR* listing = ::opendir(directory.empty() ? "/" : directory.c_str());
     if (!listing) return std::nullopt;
     std::optional<std::string> found;
     const std::u16string wanted = FoldCase(name);
     while (const dirent* entry = ::readdir(listing)) {
-        const auto text = DecodeName(entry->d_name, charset);
+        const auto text = DecodeName(entry->d_name);
         if (text && FoldCase(*text) == wanted) {
             found = entry->d_name;
             break;
@@ -209,7 +214,7 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, std::u
 // one) below `directory`: on a drive each name as it is or in another letter
 // case, without the characters Windows forbids; below the Unix root, only
 // the exact name.
-bool WineOpensDirectory(std::string directory, std::u16string_view names, bool onDrive, Charset charset) {
+bool WineOpensDirectory(std::string directory, std::u16string_view names, bool onDrive) {
     static constexpr std::u16string_view kForbidden = u"*?<>|\"";
     while (!names.empty()) {
         const std::u16string_view name = names.substr(0, names.find(u'\\'));
@@ -218,12 +223,12 @@ bool WineOpensDirectory(std::string directory, std::u16string_view names, bool o
         for (char16_t c : name)
             if (c == 0 || (onDrive && (c < 32 || kForbidden.find(c) != std::u16string_view::npos))) return false;
         struct stat info;
-        const auto bytes = EncodeName(name, charset);
+        const auto bytes = EncodeName(name);
         if (bytes && ::stat((directory + "/" + *bytes).c_str(), &info) == 0) {
             directory += "/" + *bytes;
             continue;
         }
-        const auto other = onDrive ? FindIgnoringCase(directory, name, charset) : std::nullopt;
+        const auto other = onDrive ? FindIgnoringCase(directory, name) : std::nullopt;
         if (!other) return false;
         directory += "/" + *other;
     }
@@ -261,7 +266,6 @@ std::optional<std::u16string> WineCurrentDirectory(const std::string& prefix) {
         return kWindowsDirectory;
     }
 
-    const Charset charset = LocaleCharset();
     const Drives drives = PrefixDrives(prefix);
     const auto drive = FindDrive(path, drives);
     std::u16string nt = u"\\??\\unix";
@@ -272,7 +276,7 @@ std::optional<std::u16string> WineCurrentDirectory(const std::string& prefix) {
         nt = u"\\??\\A:\\";
         nt[4] = static_cast<char16_t>('A' + drive->first);
     }
-    const auto names = DecodeName(rest, charset);
+    const auto names = DecodeName(rest);
     if (!names) return std::nullopt;
     nt += *names;
     nt.resize(nt.find(u'\0') == std::u16string::npos ? nt.size() : nt.find(u'\0'));
@@ -284,8 +288,7 @@ std::optional<std::u16string> WineCurrentDirectory(const std::string& prefix) {
     const std::size_t rootLength = drive ? 7 : 9; // "\??\C:\", "\??\unix\"
     const std::string root = drive ? drives[drive->first]->root : "";
     if (nt.size() - 4 + (drive ? 0 : 4) >= kMaxPath ||
-        !WineOpensDirectory(root, std::u16string_view(nt).substr(std::min(rootLength, nt.size())), drive.has_value(),
-                            charset))
+        !WineOpensDirectory(root, std::u16string_view(nt).substr(std::min(rootLength, nt.size())), drive.has_value()))
         return kWindowsDirectory;
 
     std::u16string current = nt.substr(4); // "C:\...\", "unix\...\"
