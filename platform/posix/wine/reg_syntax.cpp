@@ -359,21 +359,32 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped) {
     return out;
 }
 
+namespace {
+
+// A string's data in quotes, with the type before it unless it is REG_SZ;
+// `unit(i)` gives code unit i of `count`, the last being the NUL.
+template <typename Unit>
+void AppendQuotedString(std::string& line, std::uint32_t type, std::size_t count, Unit unit) {
+    line.reserve(line.size() + count + 16);
+    if (type != kRegString) {
+        char kind[16];
+        std::snprintf(kind, sizeof kind, "str(%x):", static_cast<unsigned>(type));
+        line += kind;
+    }
+    line += '"';
+    AppendEscaped(line, count, unit, "\"\"");
+    line += '"';
+}
+
+} // namespace
+
 void AppendRegData(std::string& line, std::uint32_t type, std::string_view data) {
     if (IsRegStringType(type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
         data.back() == 0) {
-        line.reserve(line.size() + data.size() / 2 + 16);
-        if (type != kRegString) {
-            char kind[16];
-            std::snprintf(kind, sizeof kind, "str(%x):", static_cast<unsigned>(type));
-            line += kind;
-        }
-        line += '"';
-        AppendEscaped(line, data.size() / 2, [&](std::size_t i) {
+        AppendQuotedString(line, type, data.size() / 2, [&](std::size_t i) {
             return static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
                                          (static_cast<unsigned char>(data[2 * i + 1]) << 8));
-        }, "\"\"");
-        line += '"';
+        });
         return;
     }
     char scratch[32];
@@ -404,6 +415,13 @@ void AppendRegData(std::string& line, std::uint32_t type, std::string_view data)
             }
         }
     }
+}
+
+bool AppendRegDataFromCp1252(std::string& line, std::uint32_t type, std::string_view text) {
+    if (!IsRegStringType(type) || text.empty() || text.back() != '\0') return false;
+    AppendQuotedString(line, type, text.size(),
+                       [&](std::size_t i) { return DecodeCp1252Byte(static_cast<unsigned char>(text[i])); });
+    return true;
 }
 
 std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {

@@ -360,8 +360,13 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
     return true;
 }
 
-void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
-                 const std::string& data, std::uint64_t now) {
+namespace {
+
+// Sets a value whose data `appendData` appends to the value's line so far;
+// SetRegValue's work.
+template <typename AppendData>
+void SetValueLine(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint64_t now,
+                  AppendData appendData) {
     const auto found = hive.blockIndex.find(key.joined);
     // A key that had subkeys only, and so no block, gets one now.
     RegBlock& block = hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now)];
@@ -369,16 +374,30 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
     const auto [index, added] = FindOrAddValue(block, ValueKey(name));
     ValueLine& value = block.values[index];
     std::string text;
-    text.reserve(2 * name.size() + data.size() + 8);
+    text.reserve(2 * name.size() + 64);
     if (added) AppendRegName(text, name);
     else text = value.Name();
     const std::size_t nameLength = text.size();
     text += '=';
-    AppendRegData(text, type, data);
+    appendData(text);
     if (!added && value.Text() == text) return;
     value = StoreLine(hive.arena, text, nameLength);
     block.modified = now;
     hive.changed = true;
+}
+
+} // namespace
+
+void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+                 const std::string& data, std::uint64_t now) {
+    SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegData(line, type, data); });
+}
+
+bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+                           std::string_view text, std::uint64_t now) {
+    if (!IsRegStringType(type) || text.empty() || text.back() != '\0') return false;
+    SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegDataFromCp1252(line, type, text); });
+    return true;
 }
 
 std::string_view TextArena::Store(std::string_view text) {

@@ -120,6 +120,12 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
+// SetRegValue for a string type's data given as Windows-1252 text with its
+// terminating NUL, without converting it to UTF-16 first. False, with
+// nothing changed, for any other data.
+bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+                           std::string_view text, std::uint64_t now);
+
 // Writes the hive's text through `write`, a megabyte at a time: closed blocks
 // byte for byte, rewritten ones as Wine writes them (values sorted by folded
 // name). False as soon as `write` fails.
