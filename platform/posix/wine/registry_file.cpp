@@ -31,6 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -148,6 +150,29 @@ bool IsServerDirectory(std::string path, const std::string& name) {
     return EndsWith(path, "/" + name);
 }
 
+// The processes that hold a write lock on some file, as /proc/locks lists
+// them; nullopt when the list cannot be read. A running wineserver holds one
+// on the "lock" of its server directory all the time, so only these need a
+// closer look: reading the links of every process costs more than the rest
+// of a typical run.
+std::optional<std::vector<std::string>> WriteLockHolders() {
+    std::string locks;
+    if (!ReadWholeFile("/proc/locks", locks)) return std::nullopt;
+    std::vector<std::string> holders;
+    std::istringstream lines(locks);
+    for (std::string line; std::getline(lines, line);) {
+        // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
+        // after the number for a waiter.
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid;
+        fields >> number >> kind;
+        if (kind == "->") fields >> kind;
+        fields >> mode >> access >> pid;
+        if (access == "WRITE" && !pid.empty() && pid[0] >= '1' && pid[0] <= '9') holders.push_back(pid);
+    }
+    return holders;
+}
+
 // A wineserver, however packaged, works in its server directory <name>
 // (deleted or not), and loads and saves the registry from inside the prefix
 // with that directory and its lock open. Linux shows both in /proc; without
@@ -158,18 +183,25 @@ bool ServerProcessRunning(const std::string& name, const std::string& prefix) {
     if (!processes) return false;
     // Links are read relative to /proc: a shorter walk for each process.
     const int proc = ::dirfd(processes);
-    bool found = false;
-    while (const dirent* entry = found ? nullptr : ::readdir(processes)) {
-        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-        const std::string process = entry->d_name;
+    auto isServer = [&](const std::string& process) {
         const std::string cwd = LinkTarget(proc, process + "/cwd");
-        found = IsServerDirectory(cwd, name);
-        if (found || cwd != prefix) continue;
+        if (IsServerDirectory(cwd, name)) return true;
+        if (cwd != prefix) return false;
+        bool found = false;
         if (DIR* files = ::opendir(("/proc/" + process + "/fd").c_str())) {
             while (const dirent* file = found ? nullptr : ::readdir(files))
                 found = IsServerDirectory(LinkTarget(::dirfd(files), file->d_name), name);
             ::closedir(files);
         }
+        return found;
+    };
+    bool found = false;
+    if (const auto holders = WriteLockHolders()) {
+        for (const std::string& process : *holders)
+            if ((found = isServer(process))) break;
+    } else {
+        while (const dirent* entry = found ? nullptr : ::readdir(processes))
+            if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9') found = isServer(entry->d_name);
     }
     ::closedir(processes);
     return found;
