@@ -13,37 +13,42 @@
 
 namespace {
 
-// The string that GetPrivateProfileStringA returns, before the 8-bit conversion.
-std::u16string ProfileString(LPCSTR section, LPCSTR key, std::u16string defaultValue, std::size_t capacity,
-                             LPCSTR fileName) {
-    // Trailing blanks of the default go, all but its first character.
-    std::size_t keep = defaultValue.size();
-    while (keep > 1 && defaultValue[keep - 1] == u' ') --keep;
-    defaultValue.resize(keep);
+// The default as Wine takes it: trailing blanks go, all but its first
+// character.
+template <class Char>
+std::basic_string_view<Char> TrimDefault(std::basic_string_view<Char> text) {
+    while (text.size() > 1 && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
 
+// The string that GetPrivateProfileStringA returns, before the 8-bit conversion.
+std::u16string ProfileString(LPCSTR section, LPCSTR key, const std::u16string& fullDefault, std::size_t capacity,
+                             LPCSTR fileName) {
+    const std::u16string_view defaultValue = TrimDefault<char16_t>(fullDefault);
     const Profile* profile = nullptr;
     switch (OpenProfile(fileName, &profile)) {
     case ProfileState::Unreadable:
-        return defaultValue.substr(0, capacity - 1);
+        return std::u16string(defaultValue.substr(0, capacity - 1));
     case ProfileState::Missing:
-        return std::u16string(CopyProfileEntry<char16_t>(defaultValue, capacity));
+        return std::u16string(CopyProfileEntry(defaultValue, capacity));
     case ProfileState::Parsed:
         break;
     }
     const auto value = FindProfileValue(*profile, DecodeCp1252(section), DecodeCp1252(key));
-    return std::u16string(CopyProfileEntry<char16_t>(value ? *value : defaultValue, capacity));
+    return std::u16string(CopyProfileEntry(value ? std::u16string_view(*value) : defaultValue, capacity));
 }
 
-// Copies the value of a key of an 8-bit profile as it stands: a Windows-1252
-// text comes back unchanged through the conversions to UTF-16 and back, so
-// none is made. False when the profile is not such a file or has no such
-// value; the caller then goes the whole way.
-bool CopyFoundEightBitValue(LPCSTR section, LPCSTR key, LPSTR buffer, DWORD size, LPCSTR fileName, DWORD& length) {
+// Copies a value, or the default, from an 8-bit profile as it stands: a
+// Windows-1252 text comes back unchanged through the conversions to UTF-16
+// and back, so none is made. False when the profile is not such a file; the
+// caller then goes the whole way.
+bool CopyFromEightBitProfile(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                             LPCSTR fileName, DWORD& length) {
     const Profile* profile = nullptr;
     if (OpenProfile(fileName, &profile) != ProfileState::Parsed || profile->unitsAsUtf8) return false;
     const auto value = FindProfileText(*profile, DecodeCp1252(section), DecodeCp1252(key));
-    if (!value) return false;
-    const std::string_view copy = CopyProfileEntry(*value, size);
+    const std::string_view copy =
+        CopyProfileEntry(value ? *value : TrimDefault<char>(defaultValue ? defaultValue : ""), size);
     std::memcpy(buffer, copy.data(), copy.size());
     buffer[copy.size()] = '\0';
     length = static_cast<DWORD>(copy.size());
@@ -59,7 +64,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     // Listing sections or keys (a null section or key) is not needed here.
     if (!section || !key || !fileName || MemoryRanShort()) return 0;
     try {
-        if (DWORD found = 0; CopyFoundEightBitValue(section, key, buffer, size, fileName, found)) return found;
+        if (DWORD copied = 0; CopyFromEightBitProfile(section, key, defaultValue, buffer, size, fileName, copied))
+            return copied;
         const std::string text =
             EncodeCp1252(ProfileString(section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size, fileName));
         const std::size_t length = std::min<std::size_t>(text.size(), size - 1);

@@ -54,20 +54,29 @@ ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLen
     return ValueLine{stored.data(), static_cast<std::uint32_t>(stored.size()), static_cast<std::uint32_t>(nameLength)};
 }
 
+// Most names are ASCII without escapes: their key is the text between the
+// quotes with A to Z folded, and needs no decoding. That text, or nullopt for
+// another name.
+std::optional<std::string_view> PlainName(const ValueLine& value) {
+    const std::string_view name = value.Name();
+    if (name.size() < 2 || name.front() != '"') return std::nullopt;
+    const std::string_view inner = name.substr(1, name.size() - 2);
+    if (!std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c > 0; })) return std::nullopt;
+    return inner;
+}
+
+char FoldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
 // The key that a value is found and sorted by, from its name's text.
 std::string LineKey(const ValueLine& value) {
-    const std::string_view name = value.Name();
-    // Most names are ASCII without escapes: their key is the text between
-    // the quotes with A to Z folded, and needs no decoding.
-    if (name.size() >= 2 && name.front() == '"') {
-        const std::string_view inner = name.substr(1, name.size() - 2);
-        if (std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c > 0; })) {
-            std::string key(inner);
-            for (char& c : key) c = static_cast<char>(FoldCase(static_cast<char16_t>(c)));
-            return key;
-        }
+    if (const auto plain = PlainName(value)) {
+        std::string key(*plain);
+        for (char& c : key) c = FoldAscii(c);
+        return key;
     }
-    return ValueKey(RegValueName(name));
+    return ValueKey(RegValueName(value.Name()));
 }
 
 // The index of the value whose name has `key` (a ValueKey) and false; or,
@@ -76,26 +85,29 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     assert(block.opened);
     ValueIndex& index = block.valueIndex;
     const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
-    if (2 * (index.hashes.size() + 1) > index.slots.size()) {
-        // Kept at most half full, a power of two in size; rebuilt from the
-        // stored hashes.
-        index.slots.assign(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
-        for (std::size_t i = 0; i < index.hashes.size(); ++i) {
-            std::size_t at = index.hashes[i] & (index.slots.size() - 1);
+    if (4 * (index.count + 1) > 3 * index.slots.size()) {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
+        old.swap(index.slots);
+        for (const std::uint64_t slot : old) {
+            if (!slot) continue;
+            std::size_t at = (slot >> 32) & (index.slots.size() - 1);
             while (index.slots[at]) at = (at + 1) & (index.slots.size() - 1);
-            index.slots[at] = static_cast<std::uint32_t>(i + 1);
+            index.slots[at] = slot;
         }
     }
     const std::size_t mask = index.slots.size() - 1;
     std::size_t at = hash & mask;
     for (; index.slots[at]; at = (at + 1) & mask) {
-        const std::size_t found = index.slots[at] - 1;
-        if (index.hashes[found] == hash && LineKey(block.values[found]) == key) return {found, false};
+        const std::uint64_t slot = index.slots[at];
+        const std::size_t found = static_cast<std::uint32_t>(slot) - 1;
+        if (slot >> 32 == hash && LineKey(block.values[found]) == key) return {found, false};
     }
-    index.slots[at] = static_cast<std::uint32_t>(block.values.size() + 1);
-    index.hashes.push_back(hash);
+    // Indexes are 32 bits; no block comes near four billion values.
+    if (block.values.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    index.slots[at] = std::uint64_t{hash} << 32 | (block.values.size() + 1);
+    ++index.count;
     block.values.emplace_back();
-    assert(block.values.size() == index.hashes.size());
+    assert(block.values.size() == index.count);
     return {block.values.size() - 1, true};
 }
 
@@ -122,43 +134,43 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
     value = StoreLine(arena, joined, value.nameLength);
 }
 
-// The values in the order Wine keeps them: by folded name. The first sixteen
-// bytes of the key, packed into two numbers, decide most comparisons without
-// following a pointer.
-std::vector<const ValueLine*> SortedValues(const RegBlock& block) {
-    // Every key in one string: a block may hold a million values.
-    std::string keys;
-    std::vector<std::size_t> starts;
-    starts.reserve(block.values.size() + 1);
-    for (const ValueLine& value : block.values) {
-        starts.push_back(keys.size());
-        keys += LineKey(value);
-    }
-    starts.push_back(keys.size());
-    auto key = [&](std::size_t index) {
-        return std::string_view(keys).substr(starts[index], starts[index + 1] - starts[index]);
-    };
+// The values in the order Wine keeps them: by folded name, as indexes into
+// the block's values. The first sixteen bytes of each key, packed into two
+// numbers, decide most comparisons without following a pointer; plain names
+// need no key of their own (a block may hold ten million values).
+std::vector<std::uint32_t> SortedValues(const RegBlock& block) {
     struct SortKey {
         std::uint64_t high, low;
-        std::size_t index;
+        std::uint32_t index;
     };
     std::vector<SortKey> order;
     order.reserve(block.values.size());
     for (std::size_t index = 0; index < block.values.size(); ++index) {
-        const std::string_view name = key(index);
+        const auto plain = PlainName(block.values[index]);
+        const std::string key = plain ? std::string() : LineKey(block.values[index]);
+        const std::string_view name = plain ? *plain : std::string_view(key);
         std::uint64_t packed[2] = {0, 0};
         for (std::size_t i = 0; i < 16; ++i)
-            packed[i / 8] = (packed[i / 8] << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
-        order.push_back({packed[0], packed[1], index});
+            packed[i / 8] = (packed[i / 8] << 8) | (i < name.size() ? static_cast<unsigned char>(FoldAscii(name[i])) : 0);
+        order.push_back({packed[0], packed[1], static_cast<std::uint32_t>(index)});
     }
+    auto fullKeyLess = [&](std::uint32_t a, std::uint32_t b) {
+        const auto plainA = PlainName(block.values[a]), plainB = PlainName(block.values[b]);
+        if (!plainA || !plainB) return LineKey(block.values[a]) < LineKey(block.values[b]);
+        return std::lexicographical_compare(plainA->begin(), plainA->end(), plainB->begin(), plainB->end(),
+                                            [](char x, char y) {
+                                                return static_cast<unsigned char>(FoldAscii(x)) <
+                                                       static_cast<unsigned char>(FoldAscii(y));
+                                            });
+    };
     std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
         if (a.high != b.high) return a.high < b.high;
         if (a.low != b.low) return a.low < b.low;
-        return key(a.index) < key(b.index);
+        return fullKeyLess(a.index, b.index);
     });
-    std::vector<const ValueLine*> sorted;
+    std::vector<std::uint32_t> sorted;
     sorted.reserve(order.size());
-    for (const SortKey& entry : order) sorted.push_back(&block.values[entry.index]);
+    for (const SortKey& entry : order) sorted.push_back(entry.index);
     return sorted;
 }
 
@@ -496,8 +508,8 @@ bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view
             out.Put(meta);
             out.Put("\n");
         }
-        for (const ValueLine* value : SortedValues(block)) {
-            out.Put(value->Text());
+        for (const std::uint32_t index : SortedValues(block)) {
+            out.Put(block.values[index].Text());
             out.Put("\n");
         }
         out.Put(block.tail);

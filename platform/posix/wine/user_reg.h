@@ -47,11 +47,13 @@ struct ValueLine {
 };
 
 // Finds a block's values by the ValueKey of their names with no string per
-// value: open addressing over the keys' hashes; a value whose hash matches
-// is compared by the key of its name.
+// value: open addressing, at most three quarters full, a power of two in
+// size. A slot holds the key's 32-bit hash above the value's index + 1, so
+// that probing reads nothing else; 0 is free. A value whose hash matches is
+// compared by the key of its name.
 struct ValueIndex {
-    std::vector<std::uint32_t> hashes; // of each value's key, by index
-    std::vector<std::uint32_t> slots;  // value index + 1; 0 is free
+    std::vector<std::uint64_t> slots;
+    std::size_t count = 0;
 };
 
 // One key's block of the file: its header line "[path] seconds" and what
@@ -61,8 +63,8 @@ struct ValueIndex {
 // - opened (opened == true), by a change to its values: `raw` is kept but the
 //   lines are held parsed in metaLines, values and tail, and the block is
 //   written anew from them once Rewritten().
-// Only an opened block is edited. In it, valueIndex.hashes[i] is the hash of
-// the key of values[i]: the two always have the same size.
+// Only an opened block is edited. In it, valueIndex holds each of values by
+// its index: it counts as many as there are values.
 struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
