@@ -65,6 +65,12 @@ protected:
         return prefix_.DumpRegistry().values;
     }
 
+    // Adds a value before a run, as an earlier run would have left it.
+    void AddValue(const std::string& section, const std::string& name, const std::string& type, const std::string& data) {
+        const std::string key = "HKCU\\Software\\Tavik\\" + section;
+        ASSERT_EQ(prefix_.Wine({"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f"}).exitStatus, 0);
+    }
+
     WinePrefix prefix_;
 };
 
@@ -136,7 +142,7 @@ TEST_P(Migration, IntegersAndStringsAsTheirSlotsHoldThem) {
 }
 
 TEST_P(Migration, WriteProtectIsWrittenOnlyWhenSet) {
-    prefix_.AddValue("ROM", "WP#", "REG_DWORD", "7");
+    AddValue("ROM", "WP#", "REG_DWORD", "7");
     EXPECT_EQ(Migrate("[ROM]\r\nWP#=-1\r\n").at("ROM\\WP#"), Dword(7)) << "an earlier value stays";
     EXPECT_EQ(Migrate("[ROM]\r\nWP#=0\r\n").at("ROM\\WP#"), Dword(0));
 }
@@ -155,8 +161,8 @@ TEST_P(Migration, RecentFilesFollowTheCountWithGapsAsEmptyStrings) {
 }
 
 TEST_P(Migration, OnlyPresentSymbStringsAreWrittenAndOtherValuesSurvive) {
-    prefix_.AddValue("MRU", "File9", "REG_SZ", "C:\\left\\over");
-    prefix_.AddValue("Disassembler", "SymbA", "REG_SZ", "kept");
+    AddValue("MRU", "File9", "REG_SZ", "C:\\left\\over");
+    AddValue("Disassembler", "SymbA", "REG_SZ", "kept");
     const Values values = Migrate("[MRU]\r\nFileCount=2\r\n[Disassembler]\r\nSymbG=G.sym\r\nSymbS=\r\nSymbZ=Z.sym\r\n");
     EXPECT_EQ(values.at("MRU\\File9"), Sz("C:\\left\\over"));
     EXPECT_EQ(Section(values, "Disassembler"),

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "support/process.h"
 #include "support/wine_prefix.h"
 #include "user_reg.h"
 #include "winapi.h"
