@@ -29,8 +29,7 @@ if (($# == 5)); then
   work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-version-XXXXXX")
   export WINEPREFIX=$work/wine WINEDEBUG=-all
   trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
-  cp -al "$base" "$WINEPREFIX" || exit 1
-  for hive in system.reg user.reg userdef.reg; do cp --remove-destination "$base/$hive" "$WINEPREFIX/$hive"; done
+  "$(dirname "$0")/make_wine_prefix.sh" --copy "$base" "$WINEPREFIX" || exit 1
   read_back=$("$wine" "$reader" "Z:$(realpath "$exe")" | tr -d '\r') || { echo "Windows finds no version resource"; exit 1; }
   echo "$read_back"
   check_strings "read back under Wine" <<<"$read_back"

@@ -12,8 +12,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-terminal-XXXXXX")
 socket=tavik-$$
 export WINEPREFIX=$work/wine WINEDEBUG=-all
 trap 'tmux -L "$socket" kill-server 2>/dev/null; wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
-cp -al "$base" "$WINEPREFIX" || exit 1
-for hive in system.reg user.reg userdef.reg; do cp --remove-destination "$base/$hive" "$WINEPREFIX/$hive"; done
+"$(dirname "$0")/make_wine_prefix.sh" --copy "$base" "$WINEPREFIX" || exit 1
 passed=0 failed=0 runs=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 screen() { tmux -L "$socket" capture-pane -p -t tool 2>/dev/null; }

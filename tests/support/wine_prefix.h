@@ -134,19 +134,13 @@ struct RegistryDump {
 inline std::vector<std::string> NativeProgram() { return {TAVIK_NATIVE_PROGRAM}; }
 inline std::vector<std::string> WindowsProgram() { return {TAVIK_WINE, TAVIK_WINDOWS_PROGRAM}; }
 
-// A throw-away Wine prefix for one test: a copy of the prefix that the test
-// run created once, with its registry files copied and the rest hard-linked.
+// A throw-away Wine prefix for one test: a copy (make_wine_prefix.sh --copy)
+// of the prefix that the test run created once.
 class WinePrefix {
 public:
     WinePrefix() : root_(MakeTempDirectory("prefix")), path_(root_ + "/wine") {
-        const ProcessResult copy = RunProcess({"cp", "-al", TAVIK_WINE_BASE_PREFIX, path_});
+        const ProcessResult copy = RunProcess({TAVIK_MAKE_WINE_PREFIX, "--copy", TAVIK_WINE_BASE_PREFIX, path_});
         if (copy.exitStatus != 0) throw std::runtime_error("cannot copy the Wine prefix: " + copy.err);
-        // Wine replaces its registry files on save, but copy them all the
-        // same so that nothing a test does can reach the shared prefix.
-        for (const char* hive : {"/system.reg", "/user.reg", "/userdef.reg"}) {
-            std::filesystem::remove(path_ + hive);
-            std::filesystem::copy_file(TAVIK_WINE_BASE_PREFIX + std::string(hive), path_ + hive);
-        }
         std::filesystem::create_directories(WorkDirectory());
     }
     ~WinePrefix() {
