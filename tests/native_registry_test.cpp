@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 
 #include "support/wine_prefix.h"
 #include "text_encoding.h"
