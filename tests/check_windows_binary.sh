@@ -10,20 +10,18 @@
 # BASE_PREFIX.
 set -uo pipefail
 exe=$1 version=$2
-headers=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
 fail=0
+problem() { echo "$*"; fail=1; }
 
 # check_strings SOURCE: the version strings, as lines "<name>=<text>" on standard input.
 check_strings() {
   local strings
   strings=$(cat)
   for field in FileVersion ProductVersion; do
-    grep -qx "$field=$version" <<<"$strings" || { echo "$1: $field is not $version"; fail=1; }
+    grep -qx "$field=$version" <<<"$strings" || problem "$1: $field is not $version"
   done
-  grep -qx 'OriginalFilename=tavikmigrate.exe' <<<"$strings" || { echo "$1: wrong OriginalFilename"; fail=1; }
-  for field in FileDescription ProductName; do
-    grep -q "^$field=." <<<"$strings" || { echo "$1: no $field"; fail=1; }
-  done
+  grep -qx 'OriginalFilename=tavikmigrate.exe' <<<"$strings" || problem "$1: wrong OriginalFilename"
+  for field in FileDescription ProductName; do grep -q "^$field=." <<<"$strings" || problem "$1: no $field"; done
 }
 
 if (($# == 5)); then
@@ -31,30 +29,29 @@ if (($# == 5)); then
   work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-version-XXXXXX")
   export WINEPREFIX=$work/wine WINEDEBUG=-all
   trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
-  cp -al "$base" "$WINEPREFIX" || exit 1
-  for hive in system.reg user.reg userdef.reg; do cp --remove-destination "$base/$hive" "$WINEPREFIX/$hive"; done
+  "$(dirname "$0")/make_wine_prefix.sh" --copy "$base" "$WINEPREFIX" || exit 1
   read_back=$("$wine" "$reader" "Z:$(realpath "$exe")" | tr -d '\r') || { echo "Windows finds no version resource"; exit 1; }
   echo "$read_back"
   check_strings "read back under Wine" <<<"$read_back"
   exit $fail
 fi
 
-grep -q 'Magic.*010b' <<<"$headers" || { echo "not a 32-bit PE32 program"; fail=1; }
-grep -q 'Subsystem.*Windows CUI' <<<"$headers" || { echo "not a console program"; fail=1; }
+headers=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
+grep -q 'Magic.*010b' <<<"$headers" || problem "not a 32-bit PE32 program"
+grep -q 'Subsystem.*Windows CUI' <<<"$headers" || problem "not a console program"
 dlls=$(grep 'DLL Name:' <<<"$headers" | awk '{print toupper($3)}' | sort -u)
 echo "imports:" $dlls
 for dll in $dlls; do
-  case $dll in KERNEL32.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL) ;; *) echo "needs $dll"; fail=1 ;; esac
+  case $dll in KERNEL32.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL) ;; *) problem "needs $dll" ;; esac
 done
 size=$(stat -c %s "$exe")
 echo "size: $size bytes"
-((size <= 65536)) || { echo "larger than 64 KB"; fail=1; }
-if i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug\|\.stab'; then echo "not stripped"; fail=1; fi
-grep -q '^Time/Date.*1970$' <<<"$headers" || { echo "carries a link time:" $(grep '^Time/Date' <<<"$headers"); fail=1; }
-
+((size <= 65536)) || problem "larger than 64 KB"
+! i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug\|\.stab' || problem "not stripped"
+grep -q '^Time/Date.*1970$' <<<"$headers" || problem "carries a link time:" $(grep '^Time/Date' <<<"$headers")
 resources=$(i686-w64-mingw32-windres -J coff -O rc -i "$exe" 2>&1)
 types=$(sed -n 's,^/\* Type: *,,p' <<<"$resources" | sort -u | tr '\n' ' ')
-[[ $types == 'version ' ]] || { echo "resource types: ${types:-none}; expected the version resource alone"; fail=1; }
-sed -n 's/^ *VALUE "\([A-Za-z]*\)", "\(.*\)"$/\1=\2/p' <<<"$resources" | check_strings "resource"
-if grep -a -q -i 'requestedExecutionLevel' "$exe"; then echo "carries an execution level"; fail=1; fi
+[[ $types == 'version ' ]] || problem "resource types: ${types:-none}; expected the version resource alone"
+check_strings "resource" < <(sed -n 's/^ *VALUE "\([A-Za-z]*\)", "\(.*\)"$/\1=\2/p' <<<"$resources")
+! grep -a -q -i 'requestedExecutionLevel' "$exe" || problem "carries an execution level"
 exit $fail

@@ -1,19 +1,15 @@
 // The native stand-in's own pieces: what the user.reg reader refuses, and the
 // start directory beside what Wine itself gives.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cctype>
-#include <cstdio>
 #include <filesystem>
-#include <string>
 
-#include "support/process.h"
 #include "support/wine_prefix.h"
 #include "user_reg.h"
-#include "winapi.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(UserReg, RefusesWhatWineWouldDropOrMisreadAndSaysWhere) {
     const std::string good = "WINE REGISTRY Version 2\n\n[A] 1\n\"v\"=hex:01,\\\n  02\n";
@@ -24,7 +20,6 @@ TEST(UserReg, RefusesWhatWineWouldDropOrMisreadAndSaysWhere) {
         {good.substr(0, good.size() - 6), "line 4: its hex data goes on past the end"},
         {good + "\"w\"=\"open\n", "line 6: its string has no closing quote"},
         {good + "\"w\"=dword:123456789\n", "line 6: its dword"},
-        {good + "\"w\"=dword:-1\n", "line 6: its dword"},
         {good + "\"w\"=hex:01,,02\n", "line 6: its hex data"},
         {good + "\"w\"=hex:102\n", "line 6: a byte"},
         {good + "\"w\"=str(3):\"x\"\n", "line 6: its data"},
@@ -47,46 +42,22 @@ struct Start {
     std::string locale = "C.UTF-8";
 };
 
-// GetCurrentDirectoryA's result and, when it fits, its text, bytes above
-// 127 in hex.
-std::string Reported(const Start& start, DWORD length, const char* text) {
-    std::string line = std::to_string(length) + " ";
-    for (DWORD i = 0; i < length && length < 260; ++i) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[i]));
-        line += static_cast<unsigned char>(text[i]) < 0x80 ? std::string(1, text[i]) : hex;
-    }
-    return line + "   (from " + start.directory + ", PWD " + start.pwd + ", " + start.locale + ")";
-}
-
-std::string UnderWine(const WinePrefix& prefix, const Start& start) {
+// What GetCurrentDirectoryA gives into 260 bytes, as the helper prints it
+// (tests/tools/current_directory.cpp), built for Windows or natively.
+std::string CurrentDirectory(const std::vector<std::string>& helper, const WinePrefix& prefix, const Start& start) {
     ProcessOptions options = prefix.Options();
     options.workingDirectory = start.directory;
     options.environment.insert(options.environment.end(), {{"PWD", start.pwd}, {"LC_ALL", start.locale}});
-    const std::string out = RunProcess({TAVIK_WINE, TAVIK_CURRENT_DIRECTORY}, options).out;
-    const std::size_t blank = out.find(' ');
-    std::string text;
-    for (std::size_t i = blank + 1; blank != std::string::npos && i + 1 < out.size() && std::isxdigit(out[i]); i += 2)
-        text += static_cast<char>(std::stoi(out.substr(i, 2), nullptr, 16));
-    return Reported(start, blank == std::string::npos ? 9999 : std::stoul(out), text.c_str());
-}
-
-std::string Native(const WinePrefix& prefix, const Start& start) {
-    const auto saved = std::filesystem::current_path();
-    std::filesystem::current_path(start.directory);
-    ::setenv("WINEPREFIX", prefix.Path().c_str(), 1);
-    ::setenv("PWD", start.pwd.c_str(), 1);
-    ::setenv("LC_ALL", start.locale.c_str(), 1);
-    char directory[260];
-    const DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
-    std::filesystem::current_path(saved);
-    return Reported(start, length, directory);
+    const std::string out = RunProcess(helper, options).out;
+    return out.substr(0, out.find_first_of("\r\n"));
 }
 
 void ExpectSameAsWine(const WinePrefix& prefix, const std::vector<Start>& starts) {
     for (const Start& start : starts) {
-        const std::string native = Native(prefix, start); // first: Wine may add what a prefix lacks
-        EXPECT_EQ(native, UnderWine(prefix, start));
+        // The native helper first: Wine may add what a prefix lacks.
+        const std::string native = CurrentDirectory({TAVIK_NATIVE_CURRENT_DIRECTORY}, prefix, start);
+        EXPECT_EQ(native, CurrentDirectory({TAVIK_WINE, TAVIK_CURRENT_DIRECTORY}, prefix, start))
+            << "from " << start.directory << ", PWD " << start.pwd << ", " << start.locale;
     }
 }
 
@@ -95,7 +66,7 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
     const int holder = StartProcess({TAVIK_WINE, TAVIK_CURRENT_DIRECTORY, "hold"}, prefix.Options());
     const std::string base = MakeTempDirectory("start"), devices = prefix.Path() + "/dosdevices/";
     const auto at = [&](const std::string& name) {
-        std::filesystem::create_directories(base + "/" + name);
+        fs::create_directories(base + "/" + name);
         return Start{base + "/" + name, base + "/" + name};
     };
     // A directory whose path on Z: is `length` characters long.
@@ -107,9 +78,9 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
         }
         return at(name);
     };
-    for (const char* drive : {"d:", "y:"}) std::filesystem::create_directory_symlink(at("drives").directory, devices + drive);
-    std::filesystem::create_directory_symlink(at("drives/sub").directory, devices + "m:");
-    std::filesystem::create_directory_symlink(prefix.WorkDirectory(), base + "/link");
+    for (const char* drive : {"d:", "y:"}) fs::create_directory_symlink(at("drives").directory, devices + drive);
+    fs::create_directory_symlink(at("drives/sub").directory, devices + "m:");
+    fs::create_directory_symlink(prefix.WorkDirectory(), base + "/link");
     const Start plain = at("plain"), questionMark = at("q?m");
     ExpectSameAsWine(prefix, {
         at("drives"),                                  // two letters: the first
@@ -122,9 +93,9 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
         at("dot."), questionMark,                      // names Wine cannot open again
         longPath(258), longPath(259),
     });
-    std::filesystem::remove(devices + "z:");
+    fs::remove(devices + "z:");
     ExpectSameAsWine(prefix, {plain, questionMark}); // "unix\..."
-    std::filesystem::remove_all(devices);
+    fs::remove_all(devices);
     ExpectSameAsWine(prefix, {plain, {prefix.WorkDirectory(), prefix.WorkDirectory()}}); // Wine's c: and z:
     prefix.StopWineServer();
     WaitForExit(holder);

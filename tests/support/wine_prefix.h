@@ -1,23 +1,152 @@
 #pragma once
 
+// What the end-to-end tests share, in one header: running a program, a
+// throw-away Wine prefix, the registry as Wine reads it, and user.reg split
+// for comparing.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "process.h"
-#include "registry_dump.h"
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!(out << content)) throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string MakeTempDirectory(const std::string& stem) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavik-" + stem + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+inline void RemoveTree(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+struct ProcessResult {
+    int exitStatus = -1; // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+struct ProcessOptions {
+    std::vector<std::pair<std::string, std::string>> environment; // added to or replacing the inherited one
+    std::string workingDirectory;                                  // empty: inherited
+};
+
+// Starts a program in a session of its own (no controlling terminal, as in
+// CI), standard input /dev/null, its output to the two files; StartProcess
+// discards it.
+inline pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {},
+                          const std::string& outPath = "/dev/null", const std::string& errPath = "/dev/null") {
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid > 0) return pid;
+    ::setsid();
+    for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(127);
+    const std::pair<std::string, int> streams[] = {{"/dev/null", 0}, {outPath, 1}, {errPath, 2}};
+    for (const auto& [path, target] : streams) {
+        const int fd = ::open(path.c_str(), target == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::dup2(fd, target) < 0) ::_exit(127);
+        if (fd != target) ::close(fd);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+// The exit status of a started program, -1 when a signal ended it.
+inline int WaitForExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs a program to its end, its output captured.
+inline ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {}) {
+    const std::string scratch = MakeTempDirectory("process");
+    ProcessResult result;
+    result.exitStatus = WaitForExit(StartProcess(argv, options, scratch + "/out", scratch + "/err"));
+    result.out = ReadFile(scratch + "/out");
+    result.err = ReadFile(scratch + "/err");
+    RemoveTree(scratch);
+    return result;
+}
+
+// A registry value as the Windows API reports it.
+struct RegValue {
+    std::uint32_t type = 0;
+    std::string bytes;
+    bool operator==(const RegValue& other) const { return type == other.type && bytes == other.bytes; }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RegValue& value) {
+    out << "type " << value.type << " bytes";
+    for (unsigned char byte : value.bytes) out << ' ' << std::hex << std::setw(2) << std::setfill('0') << int(byte);
+    return out << std::dec;
+}
+
+inline RegValue Dword(std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    return {4, {char(bits & 0xFF), char(bits >> 8 & 0xFF), char(bits >> 16 & 0xFF), char(bits >> 24)}};
+}
+
+// A string value: the text with its terminating NUL.
+inline RegValue Sz(const std::string& text) { return {1, text + std::string(1, '\0')}; }
+
+// HKEY_CURRENT_USER\Software\Tavik as Wine reads it, paths below it.
+struct RegistryDump {
+    bool present = false;                   // Software\Tavik exists
+    std::set<std::string> keys;             // e.g. "MRU"
+    std::map<std::string, RegValue> values; // e.g. "MRU\FileCount"
+};
 
 // The two programs under test, as command lines: the native one, and the
 // Windows one under Wine (the 32-bit build, or the x86-64 one where Wine runs
 // no 32-bit code).
-std::vector<std::string> NativeProgram();
-std::vector<std::string> WindowsProgram();
+inline std::vector<std::string> NativeProgram() { return {TAVIK_NATIVE_PROGRAM}; }
+inline std::vector<std::string> WindowsProgram() { return {TAVIK_WINE, TAVIK_WINDOWS_PROGRAM}; }
 
-// A throw-away Wine prefix for one test: a copy of the prefix that the test
-// run created once, with its registry files copied and the rest hard-linked.
+// A throw-away Wine prefix for one test: a copy (make_wine_prefix.sh --copy)
+// of the prefix that the test run created once.
 class WinePrefix {
 public:
-    WinePrefix();
-    ~WinePrefix();
+    WinePrefix() : root_(MakeTempDirectory("prefix")), path_(root_ + "/wine") {
+        const ProcessResult copy = RunProcess({TAVIK_MAKE_WINE_PREFIX, "--copy", TAVIK_WINE_BASE_PREFIX, path_});
+        if (copy.exitStatus != 0) throw std::runtime_error("cannot copy the Wine prefix: " + copy.err);
+        std::filesystem::create_directories(WorkDirectory());
+    }
+    ~WinePrefix() {
+        StopWineServer();
+        RemoveTree(root_);
+    }
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
 
@@ -27,27 +156,60 @@ public:
     // A directory inside drive C:, the working directory of the runs.
     std::string WorkDirectory() const { return path_ + "/drive_c/work"; }
 
-    void WriteProfile(const std::string& content) const;
+    void WriteProfile(const std::string& content) const { WriteFile(WindowsDirectory() + "/Tavik.ini", content); }
 
     // The environment of every run in this prefix: WINEPREFIX (`prefix` when
     // given, for a run pointed elsewhere), quiet Wine, from WorkDirectory().
-    ProcessOptions Options(const std::string& prefix = "") const;
+    ProcessOptions Options(const std::string& prefix = "") const {
+        return {{{"WINEPREFIX", prefix.empty() ? path_ : prefix}, {"WINEDEBUG", "-all"},
+                 {"WINEDLLOVERRIDES", "mscoree,mshtml="}},
+                WorkDirectory()};
+    }
 
-    // The one way the tests run a program in the prefix. Wine keeps its
-    // server a few seconds after a program: StopWineServer() before running
-    // the native program, which refuses while a server holds the registry.
+    // Runs a program in the prefix. Wine keeps its server a few seconds after
+    // a program: RunNative() stops it first, as the native program refuses
+    // while a server holds the registry.
     ProcessResult Run(const std::vector<std::string>& command) const { return RunProcess(command, Options()); }
+    ProcessResult RunNative() const {
+        StopWineServer();
+        return Run(NativeProgram());
+    }
     // Runs a Windows program of ours (or `reg`) under Wine.
-    ProcessResult Wine(const std::vector<std::string>& args) const;
+    ProcessResult Wine(std::vector<std::string> args) const {
+        args.insert(args.begin(), TAVIK_WINE);
+        return Run(args);
+    }
 
-    // Adds a value before a run, as an earlier run would have left it.
-    void AddValue(const std::string& section, const std::string& name, const std::string& type,
-                  const std::string& data) const;
-
-    RegistryDump DumpRegistry() const;
+    // The regdump helper prints a line per key below Software\Tavik, its
+    // path, and one per value: path\name, a tab, the type, a tab, the bytes
+    // in hex. Exit status 3: no Software\Tavik.
+    RegistryDump DumpRegistry() const {
+        const ProcessResult run = Wine({TAVIK_REGDUMP});
+        RegistryDump dump;
+        if (run.exitStatus == 3) return dump;
+        if (run.exitStatus != 0) throw std::runtime_error("regdump failed with status " + std::to_string(run.exitStatus));
+        dump.present = true;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const std::size_t tab = line.find('\t');
+            if (tab == std::string::npos) {
+                dump.keys.insert(line);
+                continue;
+            }
+            RegValue& value = dump.values[line.substr(0, tab)];
+            value.type = static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1)));
+            for (std::size_t i = line.find('\t', tab + 1) + 1; i + 1 < line.size(); i += 2)
+                value.bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+        }
+        return dump;
+    }
 
     // Stops the prefix's wineserver, which saves the registry to user.reg.
-    void StopWineServer() const;
+    void StopWineServer() const {
+        RunProcess({"wineserver", "-k"}, Options());
+        RunProcess({"wineserver", "-w"}, Options());
+    }
 
 private:
     std::string root_;
@@ -60,4 +222,26 @@ struct UserRegText {
     std::string tavik;
     std::string rest;
 };
-UserRegText SplitUserReg(const std::string& text);
+
+inline UserRegText SplitUserReg(const std::string& text) {
+    UserRegText split;
+    bool tavik = false;
+    std::string blank; // blank lines go with the block that follows them
+    for (std::size_t pos = 0, end; pos < text.size(); pos = end) {
+        end = std::min(text.find('\n', pos), text.size() - 1) + 1;
+        std::string line = text.substr(pos, end - pos);
+        if (line == "\n" || line == "\r\n") {
+            blank += line;
+            continue;
+        }
+        if (line[0] == '[') {
+            tavik = line.rfind("[Software\\\\Tavik\\\\", 0) == 0;
+            if (tavik) line = line.substr(0, line.find("] ") + 1) + "\n";
+        }
+        if (!tavik) split.rest += blank + line;
+        else if (line.rfind("#time=", 0) != 0) split.tavik += line;
+        blank.clear();
+    }
+    if (!tavik) split.rest += blank;
+    return split;
+}

@@ -1,7 +1,7 @@
 // Prints HKEY_CURRENT_USER\Software\Tavik and everything below it as the
-// Windows API returns it, paths below Software\Tavik: one line per subkey
-// ("key\t<path>") and one per value ("value\t<path>\t<name>\t<type>\t<bytes
-// in hex>"). Exit status 3 when the key does not exist.
+// Windows API returns it, paths below Software\Tavik: one line per subkey,
+// its path, and one per value: "<path>\<name>\t<type>\t<bytes in hex>".
+// Exit status 3 when the key does not exist.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,7 +11,7 @@
 namespace {
 
 void DumpKey(HKEY key, const std::string& path) {
-    if (!path.empty()) std::printf("key\t%s\n", path.c_str());
+    if (!path.empty()) std::printf("%s\n", path.c_str());
     std::vector<char> name(16384);
     std::vector<BYTE> data(1 << 20);
     for (DWORD index = 0;; ++index) {
@@ -21,7 +21,7 @@ void DumpKey(HKEY key, const std::string& path) {
         if (RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) !=
             ERROR_SUCCESS)
             break;
-        std::printf("value\t%s\t%s\t%lu\t", path.c_str(), name.data(), static_cast<unsigned long>(type));
+        std::printf("%s\\%s\t%lu\t", path.c_str(), name.data(), static_cast<unsigned long>(type));
         for (DWORD i = 0; i < dataSize; ++i) std::printf("%02X", data[i]);
         std::printf("\n");
     }
