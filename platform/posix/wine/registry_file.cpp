@@ -31,8 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <algorithm>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -159,16 +159,25 @@ std::optional<std::vector<std::string>> WriteLockHolders() {
     std::string locks;
     if (!ReadWholeFile("/proc/locks", locks)) return std::nullopt;
     std::vector<std::string> holders;
-    std::istringstream lines(locks);
-    for (std::string line; std::getline(lines, line);) {
+    std::string_view rest(locks);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
         // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
-        // after the number for a waiter.
-        std::istringstream fields(line);
-        std::string number, kind, mode, access, pid;
-        fields >> number >> kind;
-        if (kind == "->") fields >> kind;
-        fields >> mode >> access >> pid;
-        if (access == "WRITE" && !pid.empty() && pid[0] >= '1' && pid[0] <= '9') holders.push_back(pid);
+        // after the number for a waiter: the fourth word after the
+        // number's is the holder.
+        std::vector<std::string_view> words;
+        while (words.size() < 6) {
+            const std::size_t start = line.find_first_not_of(' ');
+            if (start == std::string_view::npos) break;
+            line.remove_prefix(start);
+            const std::size_t length = std::min(line.find(' '), line.size());
+            if (line.substr(0, length) != "->") words.push_back(line.substr(0, length));
+            line.remove_prefix(length);
+        }
+        if (words.size() >= 5 && words[3] == "WRITE" && words[4][0] >= '1' && words[4][0] <= '9')
+            holders.emplace_back(words[4]);
     }
     return holders;
 }
