@@ -403,9 +403,10 @@ void AppendRegData(std::string& line, std::uint32_t type, std::string_view data)
     line += scratch;
     // Lines are wrapped as Wine wraps them, counting from the line's start.
     std::size_t count = line.size();
+    static const char kHexDigits[] = "0123456789abcdef";
     for (std::size_t i = 0; i < data.size(); ++i) {
-        std::snprintf(scratch, sizeof scratch, "%02x", static_cast<unsigned char>(data[i]));
-        line += scratch;
+        line += kHexDigits[static_cast<unsigned char>(data[i]) >> 4];
+        line += kHexDigits[static_cast<unsigned char>(data[i]) & 15];
         count += 2;
         if (i + 1 < data.size()) {
             line += ',';

@@ -296,6 +296,10 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
     if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
 
     UserReg hive;
+    // A block per key line, grown once.
+    std::size_t keyLines = 0;
+    for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2)) ++keyLines;
+    hive.blocks.reserve(keyLines);
     std::size_t blockStart = std::string_view::npos;
     auto closeBlock = [&](std::size_t end) {
         if (blockStart == std::string_view::npos)
