@@ -8,6 +8,7 @@
 // so that every byte comes back unchanged.
 
 std::u16string DecodeCp1252(std::string_view bytes);
+// One byte of it; inline, as the profile and registry decode byte by byte.
 inline char16_t DecodeCp1252Byte(unsigned char byte) {
     // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
     extern const char16_t kCp1252HighControls[32];
@@ -28,6 +29,8 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
 // below 0x10000 (one to three bytes): any sequence of units, lone surrogates
 // and NULs included, comes back unchanged, ASCII stays ASCII and no other
 // unit uses a byte below 0x80.
+// (The ...AboveAscii functions are the out-of-line halves of the inline ones
+// beside them: call those.)
 void AppendUnitAsUtf8AboveAscii(std::string& out, char16_t unit);
 inline void AppendUnitAsUtf8(std::string& out, char16_t unit) {
     if (unit < 0x80) out.push_back(static_cast<char>(unit));
