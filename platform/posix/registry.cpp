@@ -121,7 +121,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
         const std::u16string name = DecodeCp1252(valueName ? valueName : "");
         // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
         if (SetRegValueFromCp1252(gSession.hive, *key->key, name, type, bytes, FileTimeNow())) return ERROR_SUCCESS;
-        const std::string stored = IsRegStringType(type) ? EncodeUtf16LeFromCp1252(bytes) : std::string(bytes);
+        const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : std::string(bytes);
         SetRegValue(gSession.hive, *key->key, name, type, stored, FileTimeNow());
         return ERROR_SUCCESS;
     } catch (const std::bad_alloc&) {

@@ -60,10 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SetRegValue(*hive, key, name, type, value, 0x1dd85b6fa237ae0ull);
         std::u16string joined;
         for (const std::u16string& component : path) joined += (joined.empty() ? u"" : u"\\") + FoldCase(component);
-        const std::string nameText = name.empty() ? "@" : "\"" + EscapeRegString(name, "\"\"") + "\"";
-        std::string& slot = expected[joined][ValueKey(name)];
-        const std::string data = FormatRegData(type, value, nameText.size() + 1);
-        slot = data;
+        std::string nameText;
+        AppendRegName(nameText, name);
+        expected[joined][ValueKey(name)] = FormatRegValue(name, type, value).substr(nameText.size() + 1);
     }
 
     const std::string written = SerializeUserReg(*hive);

@@ -74,26 +74,6 @@ std::size_t LineEnd(std::string_view text, std::size_t start) {
     return start;
 }
 
-// The ends of the lines of a whole text, in order: each of CR and LF is
-// searched for once over the text (a byte-by-byte search would be slower,
-// and searching each line for the next LF would cross a file of CR ends
-// again and again).
-class LineEnds {
-public:
-    explicit LineEnds(std::string_view text) : text_(text), cr_(Find('\r', 0)), lf_(Find('\n', 0)) {}
-    // The end of the line that starts at `start`, at or after the previous one's.
-    std::size_t From(std::size_t start) {
-        if (cr_ < start) cr_ = Find('\r', start);
-        if (lf_ < start) lf_ = Find('\n', start);
-        return std::min(cr_, lf_);
-    }
-
-private:
-    std::size_t Find(char c, std::size_t from) const { return std::min(text_.find(c, from), text_.size()); }
-    std::string_view text_;
-    std::size_t cr_, lf_;
-};
-
 // A key's line, trimmed: its name, up to a NUL, and its value, absent without
 // "=".
 struct KeyLine {
@@ -204,11 +184,10 @@ Profile ParseProfile(std::string bytes) {
     // Keys of a section that is not the first of its name are never found.
     bool firstOfItsName = true;
 
-    LineEnds lineEnds(all);
     std::size_t next = 0;
     while (next < all.size()) {
         const std::size_t start = next;
-        const std::size_t end = lineEnds.From(start);
+        const std::size_t end = LineEnd(all, start);
         next = end + 1;
         const std::string_view line = TrimProfileSpace(all.substr(start, end - start));
         if (line.empty()) continue;

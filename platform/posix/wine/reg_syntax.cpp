@@ -1,5 +1,6 @@
 #include "reg_syntax.h"
 
+#include <cassert>
 #include <cstdio>
 
 #include "text_encoding.h"
@@ -418,17 +419,10 @@ void AppendRegData(std::string& line, std::uint32_t type, std::string_view data)
     }
 }
 
-bool AppendRegDataFromCp1252(std::string& line, std::uint32_t type, std::string_view text) {
-    if (!IsRegStringType(type) || text.empty() || text.back() != '\0') return false;
+void AppendRegStringFromCp1252(std::string& line, std::uint32_t type, std::string_view text) {
+    assert(IsRegStringType(type) && !text.empty() && text.back() == '\0');
     AppendQuotedString(line, type, text.size(),
                        [&](std::size_t i) { return DecodeCp1252Byte(static_cast<unsigned char>(text[i])); });
-    return true;
-}
-
-std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column) {
-    std::string line(column, ' ');
-    AppendRegData(line, type, data);
-    return line.substr(column);
 }
 
 void AppendRegName(std::string& line, std::u16string_view name) {

@@ -90,12 +90,9 @@ std::string EscapeRegString(std::u16string_view text, const char* escaped);
 // Appends a value's data as Wine writes it after the "=" to `line`, the
 // value's line so far (long hex data is wrapped counting from its start).
 void AppendRegData(std::string& line, std::uint32_t type, std::string_view data);
-// The same for a string type's data given as Windows-1252 text with its
-// terminating NUL, as it would be in UTF-16; false, with nothing appended,
-// for other data, which must go through UTF-16.
-bool AppendRegDataFromCp1252(std::string& line, std::uint32_t type, std::string_view text);
-// The same for data that starts at `column` of its line.
-std::string FormatRegData(std::uint32_t type, const std::string& data, std::size_t column);
+// The same for a string type's data given as Windows-1252 text that ends in
+// its NUL, written as the same text in UTF-16 would be.
+void AppendRegStringFromCp1252(std::string& line, std::uint32_t type, std::string_view text);
 
 // Appends a value's name as Wine writes it: quoted and escaped, or "@" for
 // the default value (whose name is empty).

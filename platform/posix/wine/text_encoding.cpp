@@ -117,18 +117,6 @@ char16_t TakeUnitAsUtf8AboveAscii(const char*& at) {
     return static_cast<char16_t>((lead & 0x0F) << 12 | second << 6 | third);
 }
 
-std::string EncodeUtf16LeFromCp1252(std::string_view bytes) {
-    std::string out;
-    out.reserve(2 * bytes.size() + 2); // room for a NUL that callers may add
-    out.resize(2 * bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char16_t unit = DecodeCp1252Byte(static_cast<unsigned char>(bytes[i]));
-        out[2 * i] = static_cast<char>(unit & 0xFF);
-        out[2 * i + 1] = static_cast<char>(unit >> 8);
-    }
-    return out;
-}
-
 char16_t FoldCaseAboveAscii(char16_t c) {
     const CaseRow* end = kWineCaseRows + kWineCaseRowCount;
     const CaseRow* row = std::lower_bound(kWineCaseRows, end, c,

@@ -19,8 +19,6 @@ inline char16_t DecodeCp1252Byte(unsigned char byte) {
 std::string EncodeCp1252(std::u16string_view text);
 // UTF-16 code units as little-endian bytes, as the registry holds text.
 std::string EncodeUtf16Le(std::u16string_view text);
-// The same for Windows-1252 text, without a UTF-16 string between.
-std::string EncodeUtf16LeFromCp1252(std::string_view bytes);
 // UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
 std::u16string DecodeUtf8(std::string_view bytes);
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);

@@ -412,7 +412,7 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name
 bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
                            std::string_view text, std::uint64_t now) {
     if (!IsRegStringType(type) || text.empty() || text.back() != '\0') return false;
-    SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegDataFromCp1252(line, type, text); });
+    SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegStringFromCp1252(line, type, text); });
     return true;
 }
 
