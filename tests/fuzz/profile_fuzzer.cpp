@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string section = input.ConsumeRandomLengthString(16);
     const std::string key = input.ConsumeRandomLengthString(16);
     const std::string text = input.ConsumeRemainingBytesAsString();
-    const Profile profile = ParseProfile(text);
+    const Profile profile = ParseProfile(LargeText(text.data(), text.size()));
     const std::u16string names[][2] = {
         {u"Emulator", u"SXCycles"}, {u"MRU", u"File1"}, {u"Serial", u"Wire"},
         {std::u16string(section.begin(), section.end()), std::u16string(key.begin(), key.end())}};

@@ -85,7 +85,7 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
     const int fd = ::open(gCache.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? ProfileState::Missing : ProfileState::Unreadable;
     ProfileState state = ProfileState::Unreadable;
-    std::string content;
+    LargeText content;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadWholeFile(fd, content)) {
         gCache.profile = ParseProfile(std::move(content));
         gCache.device = info.st_dev;

@@ -30,7 +30,7 @@ std::basic_string_view<Char> UpToNul(std::basic_string_view<Char> text) {
 }
 
 // The file's bytes in the profile's form (see Profile).
-std::string ProfileText(std::string bytes, bool& unitsAsUtf8) {
+LargeText ProfileText(LargeText bytes, bool& unitsAsUtf8) {
     const std::string_view view(bytes);
     std::u16string units;
     unitsAsUtf8 = true;
@@ -39,11 +39,11 @@ std::string ProfileText(std::string bytes, bool& unitsAsUtf8) {
     else if (view.substr(0, 2) == "\xFE\xFF") units = DecodeUtf16(view.substr(2), true);
     else unitsAsUtf8 = false;
     if (!unitsAsUtf8) return bytes;
-    bytes = std::string();
+    bytes = LargeText();
     std::string text;
     text.reserve(units.size());
     for (char16_t unit : units) AppendUnitAsUtf8(text, unit);
-    return text;
+    return LargeText(text.data(), text.size());
 }
 
 // The unit at `at` of the profile's text, moving past it.
@@ -142,7 +142,7 @@ std::size_t ProbeKeySlots(const Profile& profile, std::uint64_t hash, Matches ma
 
 // Doubles the key slots and puts every key in again.
 void GrowKeySlots(Profile& profile) {
-    std::vector<std::uint32_t> old(profile.keySlots.size() * 2, 0);
+    LargeVector<std::uint32_t> old(profile.keySlots.size() * 2, 0);
     old.swap(profile.keySlots);
     for (const std::uint32_t slot : old) {
         if (slot == 0) continue;
@@ -166,7 +166,7 @@ void AddKey(Profile& profile, std::uint32_t offset, std::string_view name) {
 
 } // namespace
 
-Profile ParseProfile(std::string bytes) {
+Profile ParseProfile(LargeText bytes) {
     Profile profile;
     profile.text = ProfileText(std::move(bytes), profile.unitsAsUtf8);
     // Offsets are 32 bits, and a slot holds an offset + 1.

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "large_buffer.h"
+
 // A profile (INI) file as Wine's profile functions see it: names compare
 // regardless of letter case, and the first section of a name, and in it the
 // first key of a name, is the one found.
@@ -18,7 +20,7 @@
 // read, in Windows-1252. Either way CR, LF, blanks, "[", "]", "=" and NUL are
 // the single bytes of their codes, and no other character has such a byte.
 struct Profile {
-    std::string text;
+    LargeText text;
     bool unitsAsUtf8 = false; // else Windows-1252
     // Where the lines of each section start (its header line; 0 for the
     // lines before the first header), in the order of the file.
@@ -28,14 +30,14 @@ struct Profile {
     // The keys of those sections, found by section number and folded name:
     // open addressing, at most half full, a power of two in size. A slot
     // holds the offset of the key's line + 1; 0 is free.
-    std::vector<std::uint32_t> keySlots;
+    LargeVector<std::uint32_t> keySlots;
     std::size_t keyCount = 0;
 };
 
 // Reads the bytes of a profile file: a UTF-8 or UTF-16 byte order mark selects
 // that encoding, anything else is 8-bit text. Throws std::bad_alloc when
 // memory runs out, or when the text is too large for its offsets (4 GiB).
-Profile ParseProfile(std::string bytes);
+Profile ParseProfile(LargeText bytes);
 
 // The value of a key in the first section of that name, in the profile's
 // own form (see Profile); nullopt when the section or the key is missing or

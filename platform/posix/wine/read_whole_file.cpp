@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-bool ReadWholeFile(int fd, std::string& content) {
+bool ReadWholeFile(int fd, LargeText& content) {
     // Room for a regular file's size at once: grown by doubling, a large file
     // would be held twice while it is copied.
     struct stat info;
@@ -24,7 +24,7 @@ bool ReadWholeFile(int fd, std::string& content) {
     }
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+bool ReadWholeFile(const std::string& path, LargeText& content) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = ReadWholeFile(fd, content);

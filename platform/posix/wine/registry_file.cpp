@@ -83,7 +83,7 @@ int FlushToDisk(int fd) {
 
 // The architecture line of system.reg, for a user.reg made anew.
 std::string PrefixArchitecture(const std::string& prefix) {
-    std::string system;
+    LargeText system;
     if (!ReadWholeFile(prefix + "/system.reg", system)) return "";
     std::string_view rest(system);
     NextRegLine(rest); // the signature
@@ -107,9 +107,9 @@ bool ServerLockHeld(const std::string& directory) {
 
 // The first line of a file, empty when it cannot be read.
 std::string FirstLine(const std::string& path) {
-    std::string text;
+    LargeText text;
     if (!ReadWholeFile(path, text)) return "";
-    return text.substr(0, text.find('\n'));
+    return std::string(std::string_view(text).substr(0, text.find('\n')));
 }
 
 // The directories where Wine puts the server's directory, named <name>:
@@ -156,7 +156,7 @@ bool IsServerDirectory(std::string path, const std::string& name) {
 // closer look: reading the links of every process costs more than the rest
 // of a typical run.
 std::optional<std::vector<std::string>> WriteLockHolders() {
-    std::string locks;
+    LargeText locks;
     if (!ReadWholeFile("/proc/locks", locks)) return std::nullopt;
     std::vector<std::string> holders;
     std::string_view rest(locks);
@@ -273,7 +273,7 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     if (!S_ISREG(info.st_mode)) return ERROR_BADDB;
     // A user.reg without write permission is one the user wants left alone.
     if (!(info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
-    std::string text;
+    LargeText text;
     if (!ReadWholeFile(file.path, text)) return ErrorFromErrno(errno);
     std::string reason;
     auto parsed = ParseUserReg(text, &reason);

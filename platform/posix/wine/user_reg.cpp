@@ -86,7 +86,7 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     ValueIndex& index = block.valueIndex;
     const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
     if (4 * (index.count + 1) > 3 * index.slots.size()) {
-        std::vector<std::uint64_t> old(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
+        LargeVector<std::uint64_t> old(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
         old.swap(index.slots);
         for (const std::uint64_t slot : old) {
             if (!slot) continue;
@@ -143,7 +143,7 @@ std::vector<std::uint32_t> SortedValues(const RegBlock& block) {
         std::uint64_t high, low;
         std::uint32_t index;
     };
-    std::vector<SortKey> order;
+    LargeVector<SortKey> order;
     order.reserve(block.values.size());
     for (std::size_t index = 0; index < block.values.size(); ++index) {
         const auto plain = PlainName(block.values[index]);
@@ -418,9 +418,12 @@ bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16st
 
 std::string_view TextArena::Store(std::string_view text) {
     if (size_ - used_ < text.size()) {
-        // Chunks grow from 64 KB to 1 MB: a small hive stays small.
-        size_ = std::max<std::size_t>(text.size(), std::clamp<std::size_t>(2 * size_, 1 << 16, 1 << 20));
-        chunks_.push_back(std::unique_ptr<char[]>(new char[size_])); // not zeroed: only stored text is read
+        // Chunks grow from 64 KB to 8 MB: a small hive stays small, a large
+        // one is held in whole huge pages.
+        size_ = std::max<std::size_t>(text.size(), std::clamp<std::size_t>(2 * size_, 1 << 16, 1 << 23));
+        chunks_.reserve(chunks_.size() + 1);
+        // Not zeroed: only stored text is read.
+        chunks_.emplace_back(LargeBufferAllocator<char>().allocate(size_), FreeChunk{size_});
         used_ = 0;
     }
     char* const stored = chunks_.back().get() + used_;

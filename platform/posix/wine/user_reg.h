@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "large_buffer.h"
 #include "reg_syntax.h"
 
 // A registry hive file in Wine's text format ("WINE REGISTRY Version 2"), kept
@@ -29,7 +30,11 @@ public:
     std::string_view Store(std::string_view text);
 
 private:
-    std::vector<std::unique_ptr<char[]>> chunks_;
+    struct FreeChunk {
+        std::size_t size;
+        void operator()(char* chunk) const { LargeBufferAllocator<char>().deallocate(chunk, size); }
+    };
+    std::vector<std::unique_ptr<char[], FreeChunk>> chunks_;
     std::size_t used_ = 0; // of the last chunk
     std::size_t size_ = 0; // of the last chunk
 };
@@ -52,7 +57,7 @@ struct ValueLine {
 // that probing reads nothing else; 0 is free. A value whose hash matches is
 // compared by the key of its name.
 struct ValueIndex {
-    std::vector<std::uint64_t> slots;
+    LargeVector<std::uint64_t> slots;
     std::size_t count = 0;
 };
 
@@ -74,7 +79,7 @@ struct RegBlock {
     // Filled once the block is opened:
     std::uint64_t modified = 0;         // FILETIME of the last change that took effect, 0 for none
     std::vector<std::string> metaLines; // "#class=...", "#link" and others, "#time" aside
-    std::vector<ValueLine> values;      // in the order read or added
+    LargeVector<ValueLine> values;      // in the order read or added
     ValueIndex valueIndex;              // by ValueKey(name)
     std::string tail;                   // what followed the values
 
