@@ -34,7 +34,7 @@ std::u16string ProfileString(LPCSTR section, LPCSTR key, const std::u16string& f
     case ProfileState::Parsed:
         break;
     }
-    const auto value = FindProfileValue(*profile, DecodeCp1252(section), DecodeCp1252(key));
+    const auto value = FindProfileValue(*profile, section, key);
     return std::u16string(CopyProfileEntry(value ? std::u16string_view(*value) : defaultValue, capacity));
 }
 
@@ -46,7 +46,7 @@ bool CopyFromEightBitProfile(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LP
                              LPCSTR fileName, DWORD& length) {
     const Profile* profile = nullptr;
     if (OpenProfile(fileName, &profile) != ProfileState::Parsed || profile->unitsAsUtf8) return false;
-    const auto value = FindProfileText(*profile, DecodeCp1252(section), DecodeCp1252(key));
+    const auto value = FindProfileText(*profile, section, key);
     const std::string_view copy =
         CopyProfileEntry(value ? *value : TrimDefault<char>(defaultValue ? defaultValue : ""), size);
     std::memcpy(buffer, copy.data(), copy.size());

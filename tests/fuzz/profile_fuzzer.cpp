@@ -14,9 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string key = input.ConsumeRandomLengthString(16);
     const std::string text = input.ConsumeRemainingBytesAsString();
     const Profile profile = ParseProfile(LargeText(text.data(), text.size()));
-    const std::u16string names[][2] = {
-        {u"Emulator", u"SXCycles"}, {u"MRU", u"File1"}, {u"Serial", u"Wire"},
-        {std::u16string(section.begin(), section.end()), std::u16string(key.begin(), key.end())}};
+    const std::string names[][2] = {
+        {"Emulator", "SXCycles"}, {"MRU", "File1"}, {"Serial", "Wire"}, {section, key}};
     for (const auto& name : names) {
         const auto value = FindProfileValue(profile, name[0], name[1]);
         const std::u16string_view found = value ? *value : std::u16string_view(u"default");

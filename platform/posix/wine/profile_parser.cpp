@@ -79,6 +79,7 @@ std::size_t LineEnd(std::string_view text, std::size_t start) {
 struct KeyLine {
     std::string_view name;
     std::optional<std::string_view> value;
+    std::size_t lineEnd = 0; // where the line ends in the text (KeyLineAt)
 };
 
 KeyLine ReadKeyLine(std::string_view line) {
@@ -87,9 +88,42 @@ KeyLine ReadKeyLine(std::string_view line) {
     return {UpToNul(TrimProfileSpace(line.substr(0, equals))), UpToNul(TrimProfileSpace(line.substr(equals + 1)))};
 }
 
+// ReadKeyLine's name alone.
+std::string_view KeyName(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    return UpToNul(equals == std::string_view::npos ? line : TrimProfileSpace(line.substr(0, equals)));
+}
+
 KeyLine KeyLineAt(const Profile& profile, std::uint32_t offset) {
     const std::string_view text(profile.text);
-    return ReadKeyLine(TrimProfileSpace(text.substr(offset, LineEnd(text, offset) - offset)));
+    const std::size_t end = LineEnd(text, offset);
+    KeyLine line = ReadKeyLine(TrimProfileSpace(text.substr(offset, end - offset)));
+    line.lineEnd = end;
+    return line;
+}
+
+// The name of a section header line ("[name]", anything may follow the
+// last "]"), or nullopt for any other trimmed line.
+std::optional<std::string_view> HeaderName(std::string_view line) {
+    if (line.front() != '[') return std::nullopt;
+    const std::size_t close = line.rfind(']');
+    if (close == std::string_view::npos || close == 0) return std::nullopt;
+    return UpToNul(TrimProfileSpace(line.substr(1, close - 1)));
+}
+
+// The offset of the first key line from `from` on, or nullopt when a
+// section header or the end of the text comes first.
+std::optional<std::uint32_t> NextKeyLine(const Profile& profile, std::size_t from) {
+    const std::string_view all(profile.text);
+    while (from < all.size()) {
+        const std::size_t end = LineEnd(all, from);
+        const std::string_view line = TrimProfileSpace(all.substr(from, end - from));
+        from = end + 1;
+        if (line.empty()) continue;
+        if (HeaderName(line)) return std::nullopt;
+        return static_cast<std::uint32_t>(line.data() - all.data());
+    }
+    return std::nullopt;
 }
 
 // The number of the section that the line at `offset` belongs to.
@@ -112,13 +146,14 @@ std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string
     return hash;
 }
 
-// Whether a name of the text is `other`, or another name of the text,
-// regardless of letter case.
-bool SameName(const Profile& profile, std::string_view name, std::u16string_view other) {
+// Whether a name of the text is the name asked for (Windows-1252), or
+// another name of the text, regardless of letter case.
+bool IsAskedName(const Profile& profile, std::string_view name, std::string_view cp1252) {
     const char* at = name.data();
     const char* const end = at + name.size();
-    for (char16_t unit : other)
-        if (at == end || FoldCase(TakeUnit(profile, at)) != FoldCase(unit)) return false;
+    for (char byte : cp1252)
+        if (at == end || FoldCase(TakeUnit(profile, at)) != FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte))))
+            return false;
     return at == end;
 }
 bool SameName(const Profile& profile, std::string_view name, std::string_view other) {
@@ -151,16 +186,25 @@ void GrowKeySlots(Profile& profile) {
     }
 }
 
-// Indexes the key of the line at `offset` in the current section, unless a
-// key of its name came first.
-void AddKey(Profile& profile, std::uint32_t offset, std::string_view name) {
+// A key line to be indexed, with its section's number and its KeyHash.
+struct NewKey {
+    std::uint32_t offset;
+    std::string_view name;
+    std::uint32_t section;
+    std::uint64_t hash;
+};
+
+// Indexes a key, unless a key of its name came first in its section.
+void AddKey(Profile& profile, const NewKey& key) {
     if (2 * (profile.keyCount + 1) > profile.keySlots.size()) GrowKeySlots(profile);
-    const auto section = static_cast<std::uint32_t>(profile.sectionStarts.size() - 1);
-    const std::size_t at = ProbeKeySlots(profile, KeyHash(profile, section, name), [&](std::uint32_t other) {
-        return SectionOf(profile, other) == section && SameName(profile, KeyLineAt(profile, other).name, name);
+    const std::size_t at = ProbeKeySlots(profile, key.hash, [&](std::uint32_t other) {
+        return SectionOf(profile, other) == key.section && SameName(profile, KeyLineAt(profile, other).name, key.name);
     });
-    if (profile.keySlots[at] != 0) return;
-    profile.keySlots[at] = offset + 1;
+    if (profile.keySlots[at] != 0) {
+        profile.repeatedKeys = true;
+        return;
+    }
+    profile.keySlots[at] = key.offset + 1;
     ++profile.keyCount;
 }
 
@@ -183,6 +227,9 @@ Profile ParseProfile(LargeText bytes) {
     profile.keySlots.assign(slots, 0);
     // Keys of a section that is not the first of its name are never found.
     bool firstOfItsName = true;
+    // A key goes into the table one key line late, its slot fetched from
+    // memory meanwhile: in a large table nearly every slot is a cache miss.
+    std::optional<NewKey> pending;
 
     std::size_t next = 0;
     while (next < all.size()) {
@@ -193,41 +240,64 @@ Profile ParseProfile(LargeText bytes) {
         if (line.empty()) continue;
         const auto offset = static_cast<std::uint32_t>(line.data() - all.data());
 
-        if (line.front() == '[') {
-            const std::size_t close = line.rfind(']');
-            if (close != std::string_view::npos && close > 0) {
-                const std::string_view name = UpToNul(TrimProfileSpace(line.substr(1, close - 1)));
-                const auto number = static_cast<std::uint32_t>(profile.sectionStarts.size());
-                profile.sectionStarts.push_back(offset);
-                firstOfItsName = profile.sectionIndex.emplace(FoldCase(Decode(profile, name)), number).second;
-                continue;
-            }
+        if (const auto name = HeaderName(line)) {
+            const auto number = static_cast<std::uint32_t>(profile.sectionStarts.size());
+            profile.sectionStarts.push_back(offset);
+            firstOfItsName = profile.sectionIndex.emplace(FoldCase(Decode(profile, *name)), number).second;
+            continue;
         }
-        if (firstOfItsName) AddKey(profile, offset, ReadKeyLine(line).name);
+        if (!firstOfItsName) continue;
+        const std::string_view name = KeyName(line);
+        const auto section = static_cast<std::uint32_t>(profile.sectionStarts.size() - 1);
+        const std::uint64_t hash = KeyHash(profile, section, name);
+        __builtin_prefetch(&profile.keySlots[hash & (profile.keySlots.size() - 1)]);
+        if (pending) AddKey(profile, *pending);
+        pending = NewKey{offset, name, section, hash};
     }
+    if (pending) AddKey(profile, *pending);
     return profile;
 }
 
-std::optional<std::string_view> FindProfileText(const Profile& profile, std::u16string_view section,
-                                                std::u16string_view key) {
-    const auto found = profile.sectionIndex.find(FoldCase(UpToNul(TrimProfileSpace(section))));
-    if (found == profile.sectionIndex.end()) return std::nullopt;
-    const std::uint32_t number = found->second;
-    const std::u16string_view name = UpToNul(TrimProfileSpace(key));
+std::optional<std::string_view> FindProfileText(const Profile& profile, std::string_view section,
+                                                std::string_view key) {
+    if (!profile.lastSectionKnown || profile.lastSectionAsked != section) {
+        const auto found =
+            profile.sectionIndex.find(FoldCase(DecodeCp1252(UpToNul(TrimProfileSpace(section)))));
+        profile.lastSection = found == profile.sectionIndex.end() ? std::nullopt : std::optional(found->second);
+        profile.lastSectionAsked = section;
+        profile.lastSectionKnown = true;
+    }
+    if (!profile.lastSection) return std::nullopt;
+    const std::uint32_t number = *profile.lastSection;
+    const std::string_view name = UpToNul(TrimProfileSpace(key));
+    // Keys are mostly asked for in the order of the file: the key line after
+    // the one found last is looked at first. While no key repeats a name
+    // before it, every key line of a section found by name is the first of
+    // its name, so a match there is the key that the table would give.
+    if (!profile.repeatedKeys && profile.lastKey && profile.lastKey->section == number) {
+        if (const auto next = NextKeyLine(profile, profile.lastKey->lineEnd + 1)) {
+            const KeyLine line = KeyLineAt(profile, *next);
+            if (IsAskedName(profile, line.name, name)) {
+                profile.lastKey = Profile::FoundKey{number, line.lineEnd};
+                return line.value;
+            }
+        }
+    }
     std::uint64_t hash = StartHash(number);
-    for (char16_t unit : name) MixUnit(hash, FoldCase(unit));
+    for (char byte : name) MixUnit(hash, FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte))));
     KeyLine line;
     const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
         if (SectionOf(profile, offset) != number) return false;
         line = KeyLineAt(profile, offset);
-        return SameName(profile, line.name, name);
+        return IsAskedName(profile, line.name, name);
     })];
     if (slot == 0) return std::nullopt;
+    profile.lastKey = Profile::FoundKey{number, line.lineEnd};
     return line.value;
 }
 
-std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
-                                               std::u16string_view key) {
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::string_view section,
+                                               std::string_view key) {
     const auto text = FindProfileText(profile, section, key);
     if (!text) return std::nullopt;
     return Decode(profile, *text);

@@ -32,6 +32,19 @@ struct Profile {
     // holds the offset of the key's line + 1; 0 is free.
     LargeVector<std::uint32_t> keySlots;
     std::size_t keyCount = 0;
+    bool repeatedKeys = false; // some key line repeats a name that came before it
+
+    // The section name asked for last, as asked, and its number: a run asks
+    // for key after key of one section.
+    mutable std::string lastSectionAsked;
+    mutable std::optional<std::uint32_t> lastSection;
+    mutable bool lastSectionKnown = false;
+    // The key found last: its section and where its line ends.
+    struct FoundKey {
+        std::uint32_t section;
+        std::size_t lineEnd;
+    };
+    mutable std::optional<FoundKey> lastKey;
 };
 
 // Reads the bytes of a profile file: a UTF-8 or UTF-16 byte order mark selects
@@ -41,13 +54,14 @@ Profile ParseProfile(LargeText bytes);
 
 // The value of a key in the first section of that name, in the profile's
 // own form (see Profile); nullopt when the section or the key is missing or
-// the key has no "=".
-std::optional<std::string_view> FindProfileText(const Profile& profile, std::u16string_view section,
-                                                std::u16string_view key);
+// the key has no "=". Names are Windows-1252 text, as the 8-bit profile
+// functions take them.
+std::optional<std::string_view> FindProfileText(const Profile& profile, std::string_view section,
+                                                std::string_view key);
 
 // The same value decoded.
-std::optional<std::u16string> FindProfileValue(const Profile& profile, std::u16string_view section,
-                                               std::u16string_view key);
+std::optional<std::u16string> FindProfileValue(const Profile& profile, std::string_view section,
+                                               std::string_view key);
 
 // What of a value or default a buffer of `capacity` units receives, the way
 // Wine copies it: one pair of matching quotes around it is removed, and the
