@@ -30,9 +30,12 @@ struct RegistrySession {
     LSTATUS refusal = ERROR_SUCCESS;
     RegistryFile file;
     UserReg hive;
-    // The key opened last: the run opens the same few keys again and again.
+    // The key opened last, which exists from then on (no key is deleted):
+    // the run opens the same few keys again and again.
     std::string lastSubKey;
     std::shared_ptr<const RegKeyRef> lastKey;
+    // A value's name in UTF-16, kept to reuse its memory.
+    std::u16string valueName;
 };
 
 // Never freed: freeing a hive of a million values at exit would cost more
@@ -89,11 +92,13 @@ LSTATUS CreateKey(LPCSTR subKey, PHKEY result, LPDWORD disposition) {
             gSession.refusal = ERROR_NOT_SUPPORTED;
             return ERROR_NOT_SUPPORTED;
         }
+        const bool created = CreateRegKey(gSession.hive, *ref, FileTimeNow());
+        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         gSession.lastKey = std::move(ref);
         gSession.lastSubKey = subKey;
+    } else if (disposition) {
+        *disposition = REG_OPENED_EXISTING_KEY;
     }
-    const bool created = CreateRegKey(gSession.hive, *gSession.lastKey, FileTimeNow());
-    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = new HKEY__{gSession.lastKey};
     return ERROR_SUCCESS;
 }
@@ -118,7 +123,8 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
     try {
         const std::string_view bytes(reinterpret_cast<const char*>(data), data ? size : 0);
-        const std::u16string name = DecodeCp1252(valueName ? valueName : "");
+        std::u16string& name = gSession.valueName;
+        DecodeCp1252(valueName ? valueName : "", name);
         // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
         if (SetRegValueFromCp1252(gSession.hive, *key->key, name, type, bytes, FileTimeNow())) return ERROR_SUCCESS;
         const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : std::string(bytes);

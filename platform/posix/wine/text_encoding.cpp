@@ -36,9 +36,14 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 } // namespace
 
 std::u16string DecodeCp1252(std::string_view bytes) {
-    std::u16string text(bytes.size(), u'\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) text[i] = DecodeCp1252Byte(static_cast<unsigned char>(bytes[i]));
+    std::u16string text;
+    DecodeCp1252(bytes, text);
     return text;
+}
+
+void DecodeCp1252(std::string_view bytes, std::u16string& text) {
+    text.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) text[i] = DecodeCp1252Byte(static_cast<unsigned char>(bytes[i]));
 }
 
 std::string EncodeCp1252(std::u16string_view text) {

@@ -8,6 +8,8 @@
 // so that every byte comes back unchanged.
 
 std::u16string DecodeCp1252(std::string_view bytes);
+// The same into `text`, whose memory is reused.
+void DecodeCp1252(std::string_view bytes, std::u16string& text);
 // One byte of it; inline, as the profile and registry decode byte by byte.
 inline char16_t DecodeCp1252Byte(unsigned char byte) {
     // Code points of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.

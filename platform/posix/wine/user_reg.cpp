@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -209,6 +210,7 @@ void IndexBlock(UserReg& hive, std::size_t index) {
 // Moves the indexes of the blocks from `from` on by `by` (+1 after an
 // insertion there, -1 after a removal).
 void ShiftBlockIndex(UserReg& hive, std::size_t from, std::ptrdiff_t by) {
+    hive.lastBlock.reset();
     for (auto& [path, index] : hive.blockIndex)
         if (index >= from) index = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(index) + by);
 }
@@ -381,16 +383,24 @@ namespace {
 // Sets a value whose data `appendData` appends to the value's line so far;
 // SetRegValue's work.
 template <typename AppendData>
-void SetValueLine(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint64_t now,
+void SetValueLine(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint64_t now,
                   AppendData appendData) {
-    const auto found = hive.blockIndex.find(key.joined);
-    // A key that had subkeys only, and so no block, gets one now.
-    RegBlock& block = hive.blocks[found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now)];
+    // Compared as bytes: char16_t's character traits compare unit by unit.
+    const std::u16string& path = key.joined;
+    const bool sameBlock = hive.lastBlock && hive.lastBlock->first.size() == path.size() &&
+                           std::memcmp(hive.lastBlock->first.data(), path.data(), 2 * path.size()) == 0;
+    if (!sameBlock) {
+        const auto found = hive.blockIndex.find(key.joined);
+        // A key that had subkeys only, and so no block, gets one now.
+        const std::size_t index = found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now);
+        hive.lastBlock.emplace(key.joined, index);
+    }
+    RegBlock& block = hive.blocks[hive.lastBlock->second];
     OpenBlockForChange(hive.arena, block);
     const auto [index, added] = FindOrAddValue(block, ValueKey(name));
     ValueLine& value = block.values[index];
-    std::string text;
-    text.reserve(2 * name.size() + 64);
+    std::string& text = hive.lineBeingFormed;
+    text.clear();
     if (added) AppendRegName(text, name);
     else text = value.Name();
     const std::size_t nameLength = text.size();
@@ -404,12 +414,12 @@ void SetValueLine(UserReg& hive, const RegKeyRef& key, const std::u16string& nam
 
 } // namespace
 
-void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+void SetRegValue(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                  const std::string& data, std::uint64_t now) {
     SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegData(line, type, data); });
 }
 
-bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                            std::string_view text, std::uint64_t now) {
     if (!IsRegStringType(type) || text.empty() || text.back() != '\0') return false;
     SetValueLine(hive, key, name, now, [&](std::string& line) { AppendRegStringFromCp1252(line, type, text); });
@@ -433,9 +443,12 @@ std::string_view TextArena::Store(std::string_view text) {
 }
 
 std::string ValueKey(std::u16string_view name) {
-    std::string key;
-    key.reserve(name.size());
-    for (char16_t unit : name) AppendUnitAsUtf8(key, FoldCase(unit));
+    // ASCII, the usual case, is one byte per unit.
+    std::string key(name.size(), '\0');
+    std::size_t i = 0;
+    for (; i < name.size() && name[i] < 0x80; ++i) key[i] = static_cast<char>(FoldCase(name[i]));
+    key.resize(i);
+    for (; i < name.size(); ++i) AppendUnitAsUtf8(key, FoldCase(name[i]));
     return key;
 }
 

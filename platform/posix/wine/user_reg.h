@@ -98,6 +98,10 @@ struct UserReg {
     std::unordered_map<std::u16string, std::vector<std::string>> keys;
     std::unordered_set<std::u16string> links; // folded joined paths of the keys that are links
     bool changed = false; // differs from the file read: worth saving
+    // The block that a value was set in last, by its folded joined path: a
+    // run sets value after value of one key. Forgotten whenever blocks move.
+    std::optional<std::pair<std::u16string, std::size_t>> lastBlock;
+    std::string lineBeingFormed; // a value's line, kept to reuse its memory
 };
 
 // Reads a hive file. nullopt, with the reason ("line N: ..."), when it is not
@@ -124,13 +128,13 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 // Sets a value of an existing key (created first when missing). Data is as
 // the registry holds it: strings in UTF-16 little-endian. Setting a value to
 // what it already holds changes nothing, as in Wine.
-void SetRegValue(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+void SetRegValue(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
 // SetRegValue for a string type's data given as Windows-1252 text with its
 // terminating NUL, without converting it to UTF-16 first. False, with
 // nothing changed, for any other data.
-bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, const std::u16string& name, std::uint32_t type,
+bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                            std::string_view text, std::uint64_t now);
 
 // Writes the hive's text through `write`, a megabyte at a time: closed blocks
