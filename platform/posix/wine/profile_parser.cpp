@@ -111,9 +111,9 @@ std::optional<std::string_view> HeaderName(std::string_view line) {
     return UpToNul(TrimProfileSpace(line.substr(1, close - 1)));
 }
 
-// The offset of the first key line from `from` on, or nullopt when a
-// section header or the end of the text comes first.
-std::optional<std::uint32_t> NextKeyLine(const Profile& profile, std::size_t from) {
+// The first key line from `from` on, or nullopt when a section header or
+// the end of the text comes first.
+std::optional<KeyLine> NextKeyLine(const Profile& profile, std::size_t from) {
     const std::string_view all(profile.text);
     while (from < all.size()) {
         const std::size_t end = LineEnd(all, from);
@@ -121,7 +121,9 @@ std::optional<std::uint32_t> NextKeyLine(const Profile& profile, std::size_t fro
         from = end + 1;
         if (line.empty()) continue;
         if (HeaderName(line)) return std::nullopt;
-        return static_cast<std::uint32_t>(line.data() - all.data());
+        KeyLine key = ReadKeyLine(line);
+        key.lineEnd = end;
+        return key;
     }
     return std::nullopt;
 }
@@ -140,20 +142,35 @@ void MixUnit(std::uint64_t& hash, char16_t folded) {
     hash = (hash ^ folded) * 0x100000001b3ull;
 }
 
+// The folded unit of a Windows-1252 byte.
+char16_t FoldedCp1252(char byte) {
+    return FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte)));
+}
+
 std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string_view name) {
     std::uint64_t hash = StartHash(section);
-    for (const char* at = name.data(); at != name.data() + name.size();) MixUnit(hash, FoldCase(TakeUnit(profile, at)));
+    if (!profile.unitsAsUtf8) {
+        for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
+        return hash;
+    }
+    for (const char* at = name.data(); at != name.data() + name.size();) MixUnit(hash, FoldCase(TakeUnitAsUtf8(at)));
     return hash;
 }
 
 // Whether a name of the text is the name asked for (Windows-1252), or
 // another name of the text, regardless of letter case.
 bool IsAskedName(const Profile& profile, std::string_view name, std::string_view cp1252) {
+    if (!profile.unitsAsUtf8) {
+        // Both in Windows-1252: a byte each, and equal bytes fold alike.
+        if (name.size() != cp1252.size()) return false;
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (name[i] != cp1252[i] && FoldedCp1252(name[i]) != FoldedCp1252(cp1252[i])) return false;
+        return true;
+    }
     const char* at = name.data();
     const char* const end = at + name.size();
     for (char byte : cp1252)
-        if (at == end || FoldCase(TakeUnit(profile, at)) != FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte))))
-            return false;
+        if (at == end || FoldCase(TakeUnitAsUtf8(at)) != FoldedCp1252(byte)) return false;
     return at == end;
 }
 bool SameName(const Profile& profile, std::string_view name, std::string_view other) {
@@ -275,16 +292,14 @@ std::optional<std::string_view> FindProfileText(const Profile& profile, std::str
     // before it, every key line of a section found by name is the first of
     // its name, so a match there is the key that the table would give.
     if (!profile.repeatedKeys && profile.lastKey && profile.lastKey->section == number) {
-        if (const auto next = NextKeyLine(profile, profile.lastKey->lineEnd + 1)) {
-            const KeyLine line = KeyLineAt(profile, *next);
-            if (IsAskedName(profile, line.name, name)) {
-                profile.lastKey = Profile::FoundKey{number, line.lineEnd};
-                return line.value;
-            }
+        const auto next = NextKeyLine(profile, profile.lastKey->lineEnd + 1);
+        if (next && IsAskedName(profile, next->name, name)) {
+            profile.lastKey = Profile::FoundKey{number, next->lineEnd};
+            return next->value;
         }
     }
     std::uint64_t hash = StartHash(number);
-    for (char byte : name) MixUnit(hash, FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte))));
+    for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
     KeyLine line;
     const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
         if (SectionOf(profile, offset) != number) return false;
