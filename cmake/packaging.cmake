@@ -55,6 +55,10 @@ else()
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 PERMISSIONS ${file_permissions})
   install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR} PERMISSIONS ${file_permissions})
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    install(FILES packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME tavikmigrate
+      PERMISSIONS ${file_permissions})
+  endif()
 
   set(CPACK_GENERATOR TGZ DEB)
   string(TOLOWER ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR} system)

@@ -5,8 +5,48 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <strings.h>
+
+#include "read_whole_file.h"
+
+namespace {
+
+// The home directory of the user running the program. On Linux the program
+// is linked statically, and getpwuid would need, at run time, the name
+// service modules of the very C library it was linked with; so the user's
+// line of /etc/passwd ("name:password:uid:gid:gecos:home:shell") is read.
+std::optional<std::string> UserHome() {
+#ifdef __linux__
+    LargeText users;
+    if (!ReadWholeFile("/etc/passwd", users)) return std::nullopt;
+    const std::string uid = std::to_string(::getuid());
+    std::string_view rest(users);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        std::string_view fields[7];
+        std::size_t count = 0;
+        for (; count < 7; ++count) {
+            const std::size_t colon = line.find(':');
+            fields[count] = line.substr(0, colon);
+            if (colon == std::string_view::npos) break;
+            line.remove_prefix(colon + 1);
+        }
+        if (count >= 5 && fields[2] == uid && !fields[5].empty()) return std::string(fields[5]);
+    }
+    return std::nullopt;
+#else
+    const passwd* user = ::getpwuid(::getuid());
+    if (!user || !user->pw_dir) return std::nullopt;
+    return std::string(user->pw_dir);
+#endif
+}
+
+} // namespace
 
 std::optional<std::string> WinePrefixDirectory() {
     std::string prefix;
@@ -14,12 +54,14 @@ std::optional<std::string> WinePrefixDirectory() {
         prefix = configured;
     } else {
         const char* home = std::getenv("HOME");
-        if (!home || !*home) {
-            const passwd* user = ::getpwuid(::getuid());
-            if (!user || !user->pw_dir) return std::nullopt;
-            home = user->pw_dir;
+        if (home && *home) {
+            prefix = home;
+        } else {
+            const auto userHome = UserHome();
+            if (!userHome) return std::nullopt;
+            prefix = *userHome;
         }
-        prefix = std::string(home) + "/.wine";
+        prefix += "/.wine";
     }
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
     return prefix;
