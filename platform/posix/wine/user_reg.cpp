@@ -1,11 +1,13 @@
 #include "user_reg.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "filetime.h"
 #include "reg_syntax.h"
@@ -137,41 +139,58 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
 
 // The values in the order Wine keeps them: by folded name, as indexes into
 // the block's values. The first sixteen bytes of each key, packed into two
-// numbers, decide most comparisons without following a pointer; plain names
-// need no key of their own (a block may hold ten million values).
-std::vector<std::uint32_t> SortedValues(const RegBlock& block) {
+// numbers, are sorted by radix, a counting pass per byte that differs among
+// the keys; only keys that share those bytes are compared in full. Plain
+// names need no key of their own (a block may hold ten million values).
+LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
     struct SortKey {
-        std::uint64_t high, low;
+        std::uint64_t packed[2];
         std::uint32_t index;
+        unsigned Byte(std::size_t at) const { return (packed[at / 8] >> (56 - 8 * (at % 8))) & 0xFF; }
+        bool SamePrefix(const SortKey& other) const {
+            return packed[0] == other.packed[0] && packed[1] == other.packed[1];
+        }
     };
-    LargeVector<SortKey> order;
-    order.reserve(block.values.size());
-    for (std::size_t index = 0; index < block.values.size(); ++index) {
+    const std::size_t count = block.values.size();
+    LargeVector<SortKey> order(count), spare(count);
+    std::vector<std::array<std::size_t, 256>> counts(16);
+    for (std::size_t index = 0; index < count; ++index) {
         const auto plain = PlainName(block.values[index]);
         const std::string key = plain ? std::string() : LineKey(block.values[index]);
         const std::string_view name = plain ? *plain : std::string_view(key);
-        std::uint64_t packed[2] = {0, 0};
-        for (std::size_t i = 0; i < 16; ++i)
-            packed[i / 8] = (packed[i / 8] << 8) | (i < name.size() ? static_cast<unsigned char>(FoldAscii(name[i])) : 0);
-        order.push_back({packed[0], packed[1], static_cast<std::uint32_t>(index)});
+        SortKey& entry = order[index];
+        entry = {{0, 0}, static_cast<std::uint32_t>(index)};
+        for (std::size_t i = 0; i < 16; ++i) {
+            const unsigned byte = i < name.size() ? static_cast<unsigned char>(FoldAscii(name[i])) : 0;
+            entry.packed[i / 8] = (entry.packed[i / 8] << 8) | byte;
+            ++counts[i][byte];
+        }
     }
-    auto fullKeyLess = [&](std::uint32_t a, std::uint32_t b) {
-        const auto plainA = PlainName(block.values[a]), plainB = PlainName(block.values[b]);
-        if (!plainA || !plainB) return LineKey(block.values[a]) < LineKey(block.values[b]);
+    // Least significant byte first; each pass keeps the order of the last.
+    for (std::size_t at = 16; count > 1 && at-- > 0;) {
+        if (counts[at][order[0].Byte(at)] == count) continue; // all keys share this byte
+        std::size_t next = 0;
+        for (std::size_t& slot : counts[at]) next += std::exchange(slot, next);
+        for (const SortKey& entry : order) spare[counts[at][entry.Byte(at)]++] = entry;
+        order.swap(spare);
+    }
+    auto fullKeyLess = [&](const SortKey& a, const SortKey& b) {
+        const ValueLine &first = block.values[a.index], &second = block.values[b.index];
+        const auto plainA = PlainName(first), plainB = PlainName(second);
+        if (!plainA || !plainB) return LineKey(first) < LineKey(second);
         return std::lexicographical_compare(plainA->begin(), plainA->end(), plainB->begin(), plainB->end(),
                                             [](char x, char y) {
                                                 return static_cast<unsigned char>(FoldAscii(x)) <
                                                        static_cast<unsigned char>(FoldAscii(y));
                                             });
     };
-    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
-        if (a.high != b.high) return a.high < b.high;
-        if (a.low != b.low) return a.low < b.low;
-        return fullKeyLess(a.index, b.index);
-    });
-    std::vector<std::uint32_t> sorted;
-    sorted.reserve(order.size());
-    for (const SortKey& entry : order) sorted.push_back(entry.index);
+    for (auto run = order.begin(); run != order.end();) {
+        const auto end = std::find_if(run, order.end(), [&](const SortKey& entry) { return !entry.SamePrefix(*run); });
+        if (end - run > 1) std::sort(run, end, fullKeyLess);
+        run = end;
+    }
+    LargeVector<std::uint32_t> sorted(count);
+    for (std::size_t i = 0; i < count; ++i) sorted[i] = order[i].index;
     return sorted;
 }
 
