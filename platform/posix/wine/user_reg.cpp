@@ -317,10 +317,11 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
     if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
 
     UserReg hive;
-    // A block per key line, grown once.
+    // A block per key line, and room for the few keys a run adds: moving
+    // every block to grow by one touches as much new memory as the file.
     std::size_t keyLines = 0;
     for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2)) ++keyLines;
-    hive.blocks.reserve(keyLines);
+    hive.blocks.reserve(keyLines + 16);
     std::size_t blockStart = std::string_view::npos;
     auto closeBlock = [&](std::size_t end) {
         if (blockStart == std::string_view::npos)
@@ -489,7 +490,11 @@ namespace {
 // last two characters for the empty lines between blocks.
 class ChunkWriter {
 public:
-    explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {}
+    // The buffer is reserved whole, once: only the pages written are
+    // touched, where growing it would copy it from page to page.
+    explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {
+        buffer_.reserve(kChunk);
+    }
 
     void Put(std::string_view text) {
         for (char c : text.substr(text.size() < 2 ? 0 : text.size() - 2)) {
