@@ -181,25 +181,41 @@ bool SameName(const Profile& profile, std::string_view name, std::string_view ot
     return at == name.data() + name.size() && theirs == other.data() + other.size();
 }
 
+// The tag of a key's slot: 1 to 255, from the hash's top bits.
+std::uint8_t KeyTag(std::uint64_t hash) {
+    return static_cast<std::uint8_t>(1 + (hash >> 56) % 255);
+}
+
 // The slot that holds the key for which `matches` says yes, or else the free
-// slot where it would go.
+// slot where it would go. Keys of another tag are passed over without
+// reading their slots or lines.
 template <class Matches>
 std::size_t ProbeKeySlots(const Profile& profile, std::uint64_t hash, Matches matches) {
     const std::size_t mask = profile.keySlots.size() - 1;
+    const std::uint8_t tag = KeyTag(hash);
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-        const std::uint32_t slot = profile.keySlots[at];
-        if (slot == 0 || matches(slot - 1)) return at;
+        const std::uint8_t held = profile.keyTags[at];
+        if (held == 0 || (held == tag && matches(profile.keySlots[at] - 1))) return at;
     }
 }
 
-// Doubles the key slots and puts every key in again.
-void GrowKeySlots(Profile& profile) {
-    LargeVector<std::uint32_t> old(profile.keySlots.size() * 2, 0);
+// Fills a free slot.
+void PutKey(Profile& profile, std::size_t at, std::uint64_t hash, std::uint32_t offset) {
+    profile.keyTags[at] = KeyTag(hash);
+    profile.keySlots[at] = offset + 1;
+}
+
+// Sizes the table for `count` keys and puts every key in again.
+void SizeKeySlots(Profile& profile, std::size_t count) {
+    std::size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    LargeVector<std::uint32_t> old(size, 0);
     old.swap(profile.keySlots);
+    profile.keyTags.assign(size, 0);
     for (const std::uint32_t slot : old) {
         if (slot == 0) continue;
         const std::uint64_t hash = KeyHash(profile, SectionOf(profile, slot - 1), KeyLineAt(profile, slot - 1).name);
-        profile.keySlots[ProbeKeySlots(profile, hash, [](std::uint32_t) { return false; })] = slot;
+        PutKey(profile, ProbeKeySlots(profile, hash, [](std::uint32_t) { return false; }), hash, slot - 1);
     }
 }
 
@@ -213,15 +229,15 @@ struct NewKey {
 
 // Indexes a key, unless a key of its name came first in its section.
 void AddKey(Profile& profile, const NewKey& key) {
-    if (2 * (profile.keyCount + 1) > profile.keySlots.size()) GrowKeySlots(profile);
+    if (2 * (profile.keyCount + 1) > profile.keySlots.size()) SizeKeySlots(profile, 2 * (profile.keyCount + 1));
     const std::size_t at = ProbeKeySlots(profile, key.hash, [&](std::uint32_t other) {
         return SectionOf(profile, other) == key.section && SameName(profile, KeyLineAt(profile, other).name, key.name);
     });
-    if (profile.keySlots[at] != 0) {
+    if (profile.keyTags[at] != 0) {
         profile.repeatedKeys = true;
         return;
     }
-    profile.keySlots[at] = key.offset + 1;
+    PutKey(profile, at, key.hash, key.offset);
     ++profile.keyCount;
 }
 
@@ -239,9 +255,7 @@ Profile ParseProfile(LargeText bytes) {
     // Room for a key per line, so that the table is not rebuilt as it grows.
     const auto lines = static_cast<std::size_t>(
         std::max(std::count(all.begin(), all.end(), '\n'), std::count(all.begin(), all.end(), '\r')));
-    std::size_t slots = 16;
-    while (slots < 2 * (lines + 1)) slots *= 2;
-    profile.keySlots.assign(slots, 0);
+    SizeKeySlots(profile, lines + 1);
     // Keys of a section that is not the first of its name are never found.
     bool firstOfItsName = true;
     // A key goes into the table one key line late, its slot fetched from
@@ -267,7 +281,7 @@ Profile ParseProfile(LargeText bytes) {
         const std::string_view name = KeyName(line);
         const auto section = static_cast<std::uint32_t>(profile.sectionStarts.size() - 1);
         const std::uint64_t hash = KeyHash(profile, section, name);
-        __builtin_prefetch(&profile.keySlots[hash & (profile.keySlots.size() - 1)]);
+        __builtin_prefetch(&profile.keyTags[hash & (profile.keyTags.size() - 1)]);
         if (pending) AddKey(profile, *pending);
         pending = NewKey{offset, name, section, hash};
     }
@@ -301,12 +315,12 @@ std::optional<std::string_view> FindProfileText(const Profile& profile, std::str
     std::uint64_t hash = StartHash(number);
     for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
     KeyLine line;
-    const std::uint32_t slot = profile.keySlots[ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
+    const std::size_t at = ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
         if (SectionOf(profile, offset) != number) return false;
         line = KeyLineAt(profile, offset);
         return IsAskedName(profile, line.name, name);
-    })];
-    if (slot == 0) return std::nullopt;
+    });
+    if (profile.keyTags[at] == 0) return std::nullopt;
     profile.lastKey = Profile::FoundKey{number, line.lineEnd};
     return line.value;
 }

@@ -29,8 +29,11 @@ struct Profile {
     std::unordered_map<std::u16string, std::uint32_t> sectionIndex;
     // The keys of those sections, found by section number and folded name:
     // open addressing, at most half full, a power of two in size. A slot
-    // holds the offset of the key's line + 1; 0 is free.
+    // holds the offset of the key's line + 1, and its tag, 1 to 255 from
+    // the key's hash, so that probing reads little more than the tags; a
+    // tag of 0 is a free slot.
     LargeVector<std::uint32_t> keySlots;
+    LargeVector<std::uint8_t> keyTags;
     std::size_t keyCount = 0;
     bool repeatedKeys = false; // some key line repeats a name that came before it
 
