@@ -52,8 +52,10 @@ bool OnlyPlainConversions(const char* format) {
     return true;
 }
 
-// Formats as vsnprintf would, for a format that OnlyPlainConversions accepts.
-void FormatPlainly(char* out, std::size_t room, const char* format, va_list arguments) {
+// Formats as vsnprintf would, for a format that OnlyPlainConversions accepts;
+// the length written.
+std::size_t FormatPlainly(char* out, std::size_t room, const char* format, va_list arguments) {
+    char* const start = out;
     char* const last = out + room - 1;
     for (const char* at = format; *at && out < last; ++at) {
         if (*at != '%') {
@@ -77,6 +79,7 @@ void FormatPlainly(char* out, std::size_t room, const char* format, va_list argu
         }
     }
     *out = '\0';
+    return static_cast<std::size_t>(out - start);
 }
 
 } // namespace
@@ -98,12 +101,16 @@ LPSTR lstrcatA(LPSTR destination, LPCSTR source) {
 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     // wsprintfA writes at most 1024 characters.
-    char formatted[1025];
+    constexpr std::size_t kRoom = 1025;
     va_list arguments;
     va_start(arguments, format);
-    int wanted = 0;
-    if (OnlyPlainConversions(format)) FormatPlainly(formatted, sizeof formatted, format, arguments);
-    else wanted = std::vsnprintf(formatted, sizeof formatted, format, arguments);
+    if (OnlyPlainConversions(format)) {
+        const std::size_t length = FormatPlainly(buffer, kRoom, format, arguments);
+        va_end(arguments);
+        return static_cast<int>(length);
+    }
+    char formatted[kRoom];
+    const int wanted = std::vsnprintf(formatted, sizeof formatted, format, arguments);
     va_end(arguments);
     if (wanted < 0) {
         buffer[0] = '\0';
