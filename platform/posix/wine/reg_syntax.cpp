@@ -1,5 +1,6 @@
 #include "reg_syntax.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 
@@ -60,6 +61,9 @@ std::size_t ReadRegString(std::string_view line, std::size_t pos, char end, std:
     auto put = [out](char16_t c) {
         if (out) out->push_back(c);
     };
+    // Room for a unit per byte up to the first `end` (an escaped one may come
+    // earlier; then the string grows as it must).
+    if (out) out->reserve(out->size() + std::min(line.find(end, pos), line.size()) - std::min(pos, line.size()));
     while (pos < line.size() && line[pos] != end) {
         if (line[pos] == '\\') {
             if (++pos >= line.size()) return std::string_view::npos;
