@@ -148,6 +148,7 @@ LSTATUS RegFlushKey(HKEY key) {
     if (MemoryRanShort()) status = ERROR_NOT_ENOUGH_MEMORY;
     ForgetProfiles();
     try {
+        if (status == ERROR_SUCCESS) SettleRegValues(gSession.hive);
         if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
     } catch (const std::bad_alloc&) {
         status = GiveUpForMemory();

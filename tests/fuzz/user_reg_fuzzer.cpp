@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected[joined][ValueKey(name)] = FormatRegValue(name, type, value).substr(nameText.size() + 1);
     }
 
+    SettleRegValues(*hive);
     const std::string written = SerializeUserReg(*hive);
     const auto again = ParseUserReg(written);
     Check(again.has_value());

@@ -82,12 +82,17 @@ std::string LineKey(const ValueLine& value) {
     return ValueKey(RegValueName(value.Name()));
 }
 
-// The index of the value whose name has `key` (a ValueKey) and false; or,
-// when there is none, the index of a new empty value added for it and true.
-std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view key) {
+// The hash that a value is found by, of its key (a ValueKey).
+std::uint32_t ValueHash(std::string_view key) {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+}
+
+// The index of the value whose name has `key` (a ValueKey, whose ValueHash is
+// `hash`) and false; or, when there is none, the index of a new empty value
+// added for it and true.
+std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view key, std::uint32_t hash) {
     assert(block.opened);
     ValueIndex& index = block.valueIndex;
-    const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
     if (4 * (index.count + 1) > 3 * index.slots.size()) {
         LargeVector<std::uint64_t> old(std::max<std::size_t>(16, 2 * index.slots.size()), 0);
         old.swap(index.slots);
@@ -127,7 +132,8 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
         AppendRegData(formatted, read.type, read.data);
         text = formatted;
     }
-    const auto [index, added] = FindOrAddValue(block, ValueKey(read.name));
+    const std::string key = ValueKey(read.name);
+    const auto [index, added] = FindOrAddValue(block, key, ValueHash(key));
     ValueLine& value = block.values[index];
     if (added) {
         value = StoreLine(arena, text, nameLength);
@@ -139,9 +145,10 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
 
 // The values in the order Wine keeps them: by folded name, as indexes into
 // the block's values. The first sixteen bytes of each key, packed into two
-// numbers, are sorted by radix, a counting pass per byte that differs among
-// the keys; only keys that share those bytes are compared in full. Plain
-// names need no key of their own (a block may hold ten million values).
+// numbers, decide most comparisons; in a large block they are sorted by
+// radix, a counting pass per byte that differs among the keys. Only keys
+// that share those bytes are compared in full. Plain names need no key of
+// their own (a block may hold ten million values).
 LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
     struct SortKey {
         std::uint64_t packed[2];
@@ -152,8 +159,9 @@ LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
         }
     };
     const std::size_t count = block.values.size();
-    LargeVector<SortKey> order(count), spare(count);
-    std::vector<std::array<std::size_t, 256>> counts(16);
+    const bool byRadix = count >= 1024;
+    LargeVector<SortKey> order(count), spare(byRadix ? count : 0);
+    std::vector<std::array<std::size_t, 256>> counts(byRadix ? 16 : 0);
     for (std::size_t index = 0; index < count; ++index) {
         const auto plain = PlainName(block.values[index]);
         const std::string key = plain ? std::string() : LineKey(block.values[index]);
@@ -163,11 +171,11 @@ LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
         for (std::size_t i = 0; i < 16; ++i) {
             const unsigned byte = i < name.size() ? static_cast<unsigned char>(FoldAscii(name[i])) : 0;
             entry.packed[i / 8] = (entry.packed[i / 8] << 8) | byte;
-            ++counts[i][byte];
+            if (byRadix) ++counts[i][byte];
         }
     }
     // Least significant byte first; each pass keeps the order of the last.
-    for (std::size_t at = 16; count > 1 && at-- > 0;) {
+    for (std::size_t at = 16; byRadix && at-- > 0;) {
         if (counts[at][order[0].Byte(at)] == count) continue; // all keys share this byte
         std::size_t next = 0;
         for (std::size_t& slot : counts[at]) next += std::exchange(slot, next);
@@ -184,7 +192,13 @@ LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
                                                        static_cast<unsigned char>(FoldAscii(y));
                                             });
     };
-    for (auto run = order.begin(); run != order.end();) {
+    if (!byRadix) {
+        std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
+            if (!a.SamePrefix(b)) return a.packed[0] != b.packed[0] ? a.packed[0] < b.packed[0] : a.packed[1] < b.packed[1];
+            return fullKeyLess(a, b);
+        });
+    }
+    for (auto run = order.begin(); byRadix && run != order.end();) {
         const auto end = std::find_if(run, order.end(), [&](const SortKey& entry) { return !entry.SamePrefix(*run); });
         if (end - run > 1) std::sort(run, end, fullKeyLess);
         run = end;
@@ -235,7 +249,7 @@ void ShiftBlockIndex(UserReg& hive, std::size_t from, std::ptrdiff_t by) {
 }
 
 bool HoldsValuesOrMeta(const RegBlock& block) {
-    if (block.opened) return !block.values.empty() || !block.metaLines.empty();
+    if (block.opened) return !block.values.empty() || !block.pending.empty() || !block.metaLines.empty();
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
     while (!rest.empty()) {
@@ -400,6 +414,41 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
 
 namespace {
 
+// How many values wait in a block before they are put in place.
+constexpr std::size_t kPendingValues = 256;
+
+// Puts a block's pending values in place, in the order set: a new name is
+// added; a name there already keeps its first spelling and takes the data,
+// unless it holds that data already. Each value's slot in the index is
+// fetched from memory some values ahead: in a large block every lookup is a
+// cache miss.
+void SettleBlock(UserReg& hive, RegBlock& block) {
+    constexpr std::size_t kAhead = 8;
+    const auto& pending = block.pending;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const auto& slots = block.valueIndex.slots;
+        if (i + kAhead < pending.size() && !slots.empty())
+            __builtin_prefetch(&slots[pending[i + kAhead].hash & (slots.size() - 1)]);
+        const RegBlock::PendingValue& set = pending[i];
+        const auto [index, added] = FindOrAddValue(block, LineKey(set.line), set.hash);
+        ValueLine& value = block.values[index];
+        if (added) {
+            value = set.line;
+        } else if (value.Data() == set.line.Data()) {
+            continue;
+        } else {
+            std::string& text = hive.lineBeingFormed;
+            text.assign(value.Name());
+            text += '=';
+            text += set.line.Data();
+            value = StoreLine(hive.arena, text, value.nameLength);
+        }
+        block.modified = set.now;
+        hive.changed = true;
+    }
+    block.pending.clear();
+}
+
 // Sets a value whose data `appendData` appends to the value's line so far;
 // SetRegValue's work.
 template <typename AppendData>
@@ -417,19 +466,15 @@ void SetValueLine(UserReg& hive, const RegKeyRef& key, std::u16string_view name,
     }
     RegBlock& block = hive.blocks[hive.lastBlock->second];
     OpenBlockForChange(hive.arena, block);
-    const auto [index, added] = FindOrAddValue(block, ValueKey(name));
-    ValueLine& value = block.values[index];
     std::string& text = hive.lineBeingFormed;
     text.clear();
-    if (added) AppendRegName(text, name);
-    else text = value.Name();
+    AppendRegName(text, name);
     const std::size_t nameLength = text.size();
     text += '=';
     appendData(text);
-    if (!added && value.Text() == text) return;
-    value = StoreLine(hive.arena, text, nameLength);
-    block.modified = now;
-    hive.changed = true;
+    const ValueLine line = StoreLine(hive.arena, text, nameLength);
+    block.pending.push_back({line, now, ValueHash(LineKey(line))});
+    if (block.pending.size() >= kPendingValues) SettleBlock(hive, block);
 }
 
 } // namespace
@@ -475,6 +520,7 @@ std::string ValueKey(std::u16string_view name) {
 std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive) {
     std::map<std::u16string, std::map<std::string, std::string>> all;
     for (const RegBlock& block : hive.blocks) {
+        assert(block.pending.empty() && "pending values not settled");
         TextArena arena;
         RegBlock copy = block;
         OpenBlockForChange(arena, copy);
@@ -535,11 +581,17 @@ private:
 
 } // namespace
 
+void SettleRegValues(UserReg& hive) {
+    for (RegBlock& block : hive.blocks)
+        if (!block.pending.empty()) SettleBlock(hive, block);
+}
+
 bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write) {
     ChunkWriter out(write);
     out.Put(hive.header);
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
+        assert(block.pending.empty() && "pending values not settled");
         const bool rewritten = block.Rewritten();
         if (rewritten || previousRewritten) out.EndWithEmptyLine();
         previousRewritten = rewritten;

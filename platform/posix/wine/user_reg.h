@@ -69,7 +69,8 @@ struct ValueIndex {
 //   lines are held parsed in metaLines, values and tail, and the block is
 //   written anew from them once Rewritten().
 // Only an opened block is edited. In it, valueIndex holds each of values by
-// its index: it counts as many as there are values.
+// its index: it counts as many as there are values. Values set last may wait
+// in `pending`, not yet among `values`, until SettleRegValues.
 struct RegBlock {
     std::vector<std::string> componentTexts; // the path's components as escaped in the file
     std::vector<std::u16string> foldedPath;
@@ -82,6 +83,14 @@ struct RegBlock {
     LargeVector<ValueLine> values;      // in the order read or added
     ValueIndex valueIndex;              // by ValueKey(name)
     std::string tail;                   // what followed the values
+    // Values set and not yet put among `values`, in the order set: each
+    // line as set (in the hive's arena), when, and the hash of its key.
+    struct PendingValue {
+        ValueLine line;
+        std::uint64_t now;
+        std::uint32_t hash;
+    };
+    std::vector<PendingValue> pending;
 
     // True when the block is written from its parts, with a new time stamp;
     // a block opened for a change that came to nothing stays as read.
@@ -127,7 +136,9 @@ bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 
 // Sets a value of an existing key (created first when missing). Data is as
 // the registry holds it: strings in UTF-16 little-endian. Setting a value to
-// what it already holds changes nothing, as in Wine.
+// what it already holds changes nothing, as in Wine. The value waits among
+// its block's pending values, a few hundred at a time, so that their lookups
+// overlap in memory; SettleRegValues puts it in place.
 void SetRegValue(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                  const std::string& data, std::uint64_t now);
 
@@ -136,6 +147,11 @@ void SetRegValue(UserReg& hive, const RegKeyRef& key, std::u16string_view name, 
 // nothing changed, for any other data.
 bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint32_t type,
                            std::string_view text, std::uint64_t now);
+
+// Puts every pending value in place, in the order set. Needed before the
+// hive's values or `changed` are read: WriteUserReg, SerializeUserReg and
+// AllRegValues assert it.
+void SettleRegValues(UserReg& hive);
 
 // Writes the hive's text through `write`, a megabyte at a time: closed blocks
 // byte for byte, rewritten ones as Wine writes them (values sorted by folded
