@@ -143,44 +143,41 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
     value = StoreLine(arena, joined, value.nameLength);
 }
 
-// The values in the order Wine keeps them: by folded name, as indexes into
-// the block's values. The first sixteen bytes of each key, packed into two
-// numbers, decide most comparisons; in a large block they are sorted by
+// A value's place in the order Wine keeps them: the first twelve bytes of
+// its key packed into a number and the next four, beside its index.
+struct SortKey {
+    std::uint64_t high;
+    std::uint32_t low;
+    std::uint32_t index;
+    unsigned Byte(std::size_t at) const {
+        return at < 8 ? (high >> (56 - 8 * at)) & 0xFF : (low >> (24 - 8 * (at - 8))) & 0xFF;
+    }
+    bool SamePrefix(const SortKey& other) const { return high == other.high && low == other.low; }
+    bool PrefixLess(const SortKey& other) const { return high != other.high ? high < other.high : low < other.low; }
+};
+constexpr std::size_t kSortPrefix = 12;
+
+// The values in the order Wine keeps them: by folded name. The packed
+// prefixes decide most comparisons; in a large block they are sorted by
 // radix, a counting pass per byte that differs among the keys. Only keys
 // that share those bytes are compared in full. Plain names need no key of
 // their own (a block may hold ten million values).
-LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
-    struct SortKey {
-        std::uint64_t packed[2];
-        std::uint32_t index;
-        unsigned Byte(std::size_t at) const { return (packed[at / 8] >> (56 - 8 * (at % 8))) & 0xFF; }
-        bool SamePrefix(const SortKey& other) const {
-            return packed[0] == other.packed[0] && packed[1] == other.packed[1];
-        }
-    };
+LargeVector<SortKey> SortedValues(const RegBlock& block) {
     const std::size_t count = block.values.size();
     const bool byRadix = count >= 1024;
-    LargeVector<SortKey> order(count), spare(byRadix ? count : 0);
-    std::vector<std::array<std::size_t, 256>> counts(byRadix ? 16 : 0);
+    LargeVector<SortKey> order(count);
+    std::vector<std::array<std::size_t, 256>> counts(byRadix ? kSortPrefix : 0);
     for (std::size_t index = 0; index < count; ++index) {
         const auto plain = PlainName(block.values[index]);
         const std::string key = plain ? std::string() : LineKey(block.values[index]);
         const std::string_view name = plain ? *plain : std::string_view(key);
-        SortKey& entry = order[index];
-        entry = {{0, 0}, static_cast<std::uint32_t>(index)};
-        for (std::size_t i = 0; i < 16; ++i) {
+        std::uint64_t packed[2] = {0, 0};
+        for (std::size_t i = 0; i < kSortPrefix; ++i) {
             const unsigned byte = i < name.size() ? static_cast<unsigned char>(FoldAscii(name[i])) : 0;
-            entry.packed[i / 8] = (entry.packed[i / 8] << 8) | byte;
+            packed[i / 8] = (packed[i / 8] << 8) | byte;
             if (byRadix) ++counts[i][byte];
         }
-    }
-    // Least significant byte first; each pass keeps the order of the last.
-    for (std::size_t at = 16; byRadix && at-- > 0;) {
-        if (counts[at][order[0].Byte(at)] == count) continue; // all keys share this byte
-        std::size_t next = 0;
-        for (std::size_t& slot : counts[at]) next += std::exchange(slot, next);
-        for (const SortKey& entry : order) spare[counts[at][entry.Byte(at)]++] = entry;
-        order.swap(spare);
+        order[index] = {packed[0], static_cast<std::uint32_t>(packed[1]), static_cast<std::uint32_t>(index)};
     }
     auto fullKeyLess = [&](const SortKey& a, const SortKey& b) {
         const ValueLine &first = block.values[a.index], &second = block.values[b.index];
@@ -194,18 +191,25 @@ LargeVector<std::uint32_t> SortedValues(const RegBlock& block) {
     };
     if (!byRadix) {
         std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
-            if (!a.SamePrefix(b)) return a.packed[0] != b.packed[0] ? a.packed[0] < b.packed[0] : a.packed[1] < b.packed[1];
-            return fullKeyLess(a, b);
+            return a.SamePrefix(b) ? fullKeyLess(a, b) : a.PrefixLess(b);
         });
+        return order;
     }
-    for (auto run = order.begin(); byRadix && run != order.end();) {
+    // Least significant byte first; each pass keeps the order of the last.
+    LargeVector<SortKey> spare(count);
+    for (std::size_t at = kSortPrefix; at-- > 0;) {
+        if (counts[at][order[0].Byte(at)] == count) continue; // all keys share this byte
+        std::size_t next = 0;
+        for (std::size_t& slot : counts[at]) next += std::exchange(slot, next);
+        for (const SortKey& entry : order) spare[counts[at][entry.Byte(at)]++] = entry;
+        order.swap(spare);
+    }
+    for (auto run = order.begin(); run != order.end();) {
         const auto end = std::find_if(run, order.end(), [&](const SortKey& entry) { return !entry.SamePrefix(*run); });
         if (end - run > 1) std::sort(run, end, fullKeyLess);
         run = end;
     }
-    LargeVector<std::uint32_t> sorted(count);
-    for (std::size_t i = 0; i < count; ++i) sorted[i] = order[i].index;
-    return sorted;
+    return order;
 }
 
 // Turns a closed block into an opened one, whose values can be edited. The
@@ -604,8 +608,8 @@ bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view
             out.Put(meta);
             out.Put("\n");
         }
-        for (const std::uint32_t index : SortedValues(block)) {
-            out.Put(block.values[index].Text());
+        for (const SortKey& entry : SortedValues(block)) {
+            out.Put(block.values[entry.index].Text());
             out.Put("\n");
         }
         out.Put(block.tail);
