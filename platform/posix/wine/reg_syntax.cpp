@@ -295,8 +295,14 @@ bool ParseRegKeyLine(std::string_view line, RegKeyLine& key, std::string* why) {
 }
 
 bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why) {
-    value = {};
-    value.text = std::string(line);
+    // Emptied field by field, so that a RegValueLine used for line after
+    // line keeps the memory of its strings.
+    value.name.clear();
+    value.nameLength = 0;
+    value.type = 0;
+    value.data.clear();
+    value.text.assign(line);
+    value.plain = false;
     std::size_t pos = 1;
     if (line[0] == '"') {
         pos = ReadRegString(line, 1, '"', &value.name);

@@ -219,13 +219,13 @@ void OpenBlockForChange(TextArena& arena, RegBlock& block) {
     block.opened = true;
     std::string_view rest(block.raw);
     NextRegLine(rest); // the header line
+    RegValueLine value; // one for all lines, which reuse its memory
     while (!rest.empty()) {
         std::string_view line = NextRegLine(rest);
         const RegLineKind kind = ClassifyRegLine(line);
         if (kind == RegLineKind::Option) {
             if (line.rfind("#time=", 0) != 0) block.metaLines.emplace_back(line); // #time is written anew
         } else if (kind == RegLineKind::Value) {
-            RegValueLine value;
             if (ParseRegValueLine(line, rest, value, nullptr)) PutValue(arena, block, value);
         } else {
             block.tail += std::string(line) + "\n";
@@ -341,6 +341,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
     for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2)) ++keyLines;
     hive.blocks.reserve(keyLines + 16);
     std::size_t blockStart = std::string_view::npos;
+    RegValueLine value; // one for all lines, which reuse its memory
     auto closeBlock = [&](std::size_t end) {
         if (blockStart == std::string_view::npos)
             hive.header = std::string(text.substr(0, end));
@@ -372,7 +373,6 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
             break;
         case RegLineKind::Value: {
             if (blockStart == std::string_view::npos) return fail("a value stands before the first key");
-            RegValueLine value;
             const std::string_view before = rest;
             if (!ParseRegValueLine(line, rest, value, &why)) return fail(why);
             // Continuation lines of hex data were taken too.
