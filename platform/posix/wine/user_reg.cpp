@@ -540,10 +540,10 @@ namespace {
 // last two characters for the empty lines between blocks.
 class ChunkWriter {
 public:
-    // The buffer is reserved whole, once: only the pages written are
-    // touched, where growing it would copy it from page to page.
+    // Room for a typical hive at once: growing from nothing would copy the
+    // text from page to page. (Only the pages written are touched.)
     explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {
-        buffer_.reserve(kChunk);
+        buffer_.reserve(1 << 16);
     }
 
     void Put(std::string_view text) {
