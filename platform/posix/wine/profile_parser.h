@@ -28,10 +28,10 @@ struct Profile {
     // The first section of each folded name, by number.
     std::unordered_map<std::u16string, std::uint32_t> sectionIndex;
     // The keys of those sections, found by section number and folded name:
-    // open addressing, at most half full, a power of two in size. A slot
-    // holds the offset of the key's line + 1, and its tag, 1 to 255 from
-    // the key's hash, so that probing reads little more than the tags; a
-    // tag of 0 is a free slot.
+    // open addressing, at most half full, a power of two in size. Slot i
+    // holds the offset of the key's line + 1 in keySlots[i] and its tag, 1
+    // to 255 from the key's hash, in keyTags[i], so that probing reads
+    // little more than the tags; a tag of 0 marks a free slot.
     LargeVector<std::uint32_t> keySlots;
     LargeVector<std::uint8_t> keyTags;
     std::size_t keyCount = 0;
