@@ -294,18 +294,23 @@ bool ParseRegKeyLine(std::string_view line, RegKeyLine& key, std::string* why) {
     return true;
 }
 
-bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why) {
+namespace {
+
+// ParseRegValueLine's work; without `decode`, the names and strings are
+// only read through, and the text and `plain` are left empty.
+bool ParseValue(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why, bool decode) {
     // Emptied field by field, so that a RegValueLine used for line after
     // line keeps the memory of its strings.
     value.name.clear();
     value.nameLength = 0;
     value.type = 0;
     value.data.clear();
-    value.text.assign(line);
+    if (decode) value.text.assign(line);
+    else value.text.clear();
     value.plain = false;
     std::size_t pos = 1;
     if (line[0] == '"') {
-        pos = ReadRegString(line, 1, '"', &value.name);
+        pos = ReadRegString(line, 1, '"', decode ? &value.name : nullptr);
         if (pos == std::string_view::npos) {
             if (why) *why = "its value name has no closing quote";
             return false;
@@ -344,23 +349,34 @@ bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLi
 
     if (tag && tag->tag.back() == '"') {
         std::u16string text;
-        const std::size_t end = ReadRegString(body, 0, '"', &text);
+        const std::size_t end = ReadRegString(body, 0, '"', decode ? &text : nullptr);
         if (end == std::string_view::npos) {
             if (why) *why = "its string has no closing quote";
             return false;
         }
+        if (!decode) return true;
         value.data = Utf16Bytes(text);
         value.plain = tightData && tag->plain && end == body.size();
         return true;
     }
     if (value.type == kRegDword && tag) {
         if (!ParseDword(body, value, why)) return false;
-        value.plain = value.plain && tightData;
+        value.plain = decode && value.plain && tightData;
         return true;
     }
     if (!ParseHexData(body, rest, value, why)) return false;
-    value.plain = tightData && value.text == FormatRegValue(value.name, value.type, value.data);
+    value.plain = decode && tightData && value.text == FormatRegValue(value.name, value.type, value.data);
     return true;
+}
+
+} // namespace
+
+bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why) {
+    return ParseValue(line, rest, value, why, true);
+}
+
+bool CheckRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& scratch, std::string* why) {
+    return ParseValue(line, rest, scratch, why, false);
 }
 
 std::string EscapeRegString(std::u16string_view text, const char* escaped) {

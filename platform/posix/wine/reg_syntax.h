@@ -82,6 +82,10 @@ struct RegValueLine {
 // lines, which it takes off `rest`. False, with the reason, when Wine would
 // drop the value or read it otherwise than it reads.
 bool ParseRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& value, std::string* why);
+// The same check, and the same lines taken, without decoding the name and
+// strings (`scratch` holds what the check needs): for reading a whole file,
+// whose values are decoded only when their block is changed.
+bool CheckRegValueLine(std::string_view line, std::string_view& rest, RegValueLine& scratch, std::string* why);
 
 // The text that Wine writes for a string: backslash escapes, code units above
 // 127 as \x with hex digits; `escaped` are two further characters to escape.

@@ -374,7 +374,7 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
         case RegLineKind::Value: {
             if (blockStart == std::string_view::npos) return fail("a value stands before the first key");
             const std::string_view before = rest;
-            if (!ParseRegValueLine(line, rest, value, &why)) return fail(why);
+            if (!CheckRegValueLine(line, rest, value, &why)) return fail(why);
             // Continuation lines of hex data were taken too.
             lineNumber += static_cast<std::size_t>(
                 std::count(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(before.size() - rest.size()), '\n'));
