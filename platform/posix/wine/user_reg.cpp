@@ -238,9 +238,10 @@ void IndexBlock(UserReg& hive, std::size_t index) {
     hive.blockIndex[JoinFolded(block.foldedPath, block.foldedPath.size())] = index;
     if (block.isLink) hive.links.insert(JoinFolded(block.foldedPath, block.foldedPath.size()));
     // A block "[]" holds values of the hive's root key, which exists too.
+    // (try_emplace: the texts are copied only for a key not known yet.)
     for (std::size_t depth = block.foldedPath.empty() ? 0 : 1; depth <= block.foldedPath.size(); ++depth) {
-        hive.keys.emplace(JoinFolded(block.foldedPath, depth),
-                          std::vector<std::string>(block.componentTexts.begin(), block.componentTexts.begin() + depth));
+        hive.keys.try_emplace(JoinFolded(block.foldedPath, depth), block.componentTexts.begin(),
+                              block.componentTexts.begin() + static_cast<std::ptrdiff_t>(depth));
     }
 }
 
