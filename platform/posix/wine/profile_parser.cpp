@@ -82,16 +82,21 @@ struct KeyLine {
     std::size_t lineEnd = 0; // where the line ends in the text (KeyLineAt)
 };
 
+// The name of a key's trimmed line whose first "=" is at `equals` (npos for
+// none).
+std::string_view NameBefore(std::string_view line, std::size_t equals) {
+    return UpToNul(equals == std::string_view::npos ? line : TrimProfileSpace(line.substr(0, equals)));
+}
+
 KeyLine ReadKeyLine(std::string_view line) {
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return {UpToNul(line), std::nullopt};
-    return {UpToNul(TrimProfileSpace(line.substr(0, equals))), UpToNul(TrimProfileSpace(line.substr(equals + 1)))};
+    if (equals == std::string_view::npos) return {NameBefore(line, equals), std::nullopt};
+    return {NameBefore(line, equals), UpToNul(TrimProfileSpace(line.substr(equals + 1)))};
 }
 
 // ReadKeyLine's name alone.
 std::string_view KeyName(std::string_view line) {
-    const std::size_t equals = line.find('=');
-    return UpToNul(equals == std::string_view::npos ? line : TrimProfileSpace(line.substr(0, equals)));
+    return NameBefore(line, line.find('='));
 }
 
 KeyLine KeyLineAt(const Profile& profile, std::uint32_t offset) {
@@ -111,21 +116,32 @@ std::optional<std::string_view> HeaderName(std::string_view line) {
     return UpToNul(TrimProfileSpace(line.substr(1, close - 1)));
 }
 
+// A line of the text that is not blank: trimmed, and where it ends.
+struct TextLine {
+    std::string_view line;
+    std::size_t end;
+};
+
+// The first line from `from` on that is not blank, or nullopt at the end of
+// the text.
+std::optional<TextLine> NextLine(std::string_view text, std::size_t from) {
+    while (from < text.size()) {
+        const std::size_t end = LineEnd(text, from);
+        const std::string_view line = TrimProfileSpace(text.substr(from, end - from));
+        if (!line.empty()) return TextLine{line, end};
+        from = end + 1;
+    }
+    return std::nullopt;
+}
+
 // The first key line from `from` on, or nullopt when a section header or
 // the end of the text comes first.
 std::optional<KeyLine> NextKeyLine(const Profile& profile, std::size_t from) {
-    const std::string_view all(profile.text);
-    while (from < all.size()) {
-        const std::size_t end = LineEnd(all, from);
-        const std::string_view line = TrimProfileSpace(all.substr(from, end - from));
-        from = end + 1;
-        if (line.empty()) continue;
-        if (HeaderName(line)) return std::nullopt;
-        KeyLine key = ReadKeyLine(line);
-        key.lineEnd = end;
-        return key;
-    }
-    return std::nullopt;
+    const auto next = NextLine(profile.text, from);
+    if (!next || HeaderName(next->line)) return std::nullopt;
+    KeyLine key = ReadKeyLine(next->line);
+    key.lineEnd = next->end;
+    return key;
 }
 
 // The number of the section that the line at `offset` belongs to.
@@ -147,37 +163,49 @@ char16_t FoldedCp1252(char byte) {
     return FoldCase(DecodeCp1252Byte(static_cast<unsigned char>(byte)));
 }
 
-std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string_view name) {
+// The hash of a key named in Windows-1252 (a name asked for, or one of an
+// 8-bit profile's text).
+std::uint64_t Cp1252KeyHash(std::uint32_t section, std::string_view name) {
     std::uint64_t hash = StartHash(section);
-    if (!profile.unitsAsUtf8) {
-        for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
-        return hash;
-    }
+    for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
+    return hash;
+}
+
+// The hash of a key named in the profile's text.
+std::uint64_t KeyHash(const Profile& profile, std::uint32_t section, std::string_view name) {
+    if (!profile.unitsAsUtf8) return Cp1252KeyHash(section, name);
+    std::uint64_t hash = StartHash(section);
     for (const char* at = name.data(); at != name.data() + name.size();) MixUnit(hash, FoldCase(TakeUnitAsUtf8(at)));
     return hash;
 }
 
-// Whether a name of the text is the name asked for (Windows-1252), or
-// another name of the text, regardless of letter case.
+// Whether two Windows-1252 names are one, regardless of letter case: a byte
+// each, and equal bytes fold alike.
+bool SameCp1252Name(std::string_view name, std::string_view other) {
+    if (name.size() != other.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (name[i] != other[i] && FoldedCp1252(name[i]) != FoldedCp1252(other[i])) return false;
+    return true;
+}
+
+// Whether a name of the text is the name asked for (Windows-1252),
+// regardless of letter case.
 bool IsAskedName(const Profile& profile, std::string_view name, std::string_view cp1252) {
-    if (!profile.unitsAsUtf8) {
-        // Both in Windows-1252: a byte each, and equal bytes fold alike.
-        if (name.size() != cp1252.size()) return false;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            if (name[i] != cp1252[i] && FoldedCp1252(name[i]) != FoldedCp1252(cp1252[i])) return false;
-        return true;
-    }
+    if (!profile.unitsAsUtf8) return SameCp1252Name(name, cp1252);
     const char* at = name.data();
     const char* const end = at + name.size();
     for (char byte : cp1252)
         if (at == end || FoldCase(TakeUnitAsUtf8(at)) != FoldedCp1252(byte)) return false;
     return at == end;
 }
+
+// Whether two names of the text are one, regardless of letter case.
 bool SameName(const Profile& profile, std::string_view name, std::string_view other) {
+    if (!profile.unitsAsUtf8) return SameCp1252Name(name, other);
     const char* at = name.data();
     const char* theirs = other.data();
     while (at != name.data() + name.size() && theirs != other.data() + other.size())
-        if (FoldCase(TakeUnit(profile, at)) != FoldCase(TakeUnit(profile, theirs))) return false;
+        if (FoldCase(TakeUnitAsUtf8(at)) != FoldCase(TakeUnitAsUtf8(theirs))) return false;
     return at == name.data() + name.size() && theirs == other.data() + other.size();
 }
 
@@ -262,13 +290,8 @@ Profile ParseProfile(LargeText bytes) {
     // memory meanwhile: in a large table nearly every slot is a cache miss.
     std::optional<NewKey> pending;
 
-    std::size_t next = 0;
-    while (next < all.size()) {
-        const std::size_t start = next;
-        const std::size_t end = LineEnd(all, start);
-        next = end + 1;
-        const std::string_view line = TrimProfileSpace(all.substr(start, end - start));
-        if (line.empty()) continue;
+    for (auto next = NextLine(all, 0); next; next = NextLine(all, next->end + 1)) {
+        const std::string_view line = next->line;
         const auto offset = static_cast<std::uint32_t>(line.data() - all.data());
 
         if (const auto name = HeaderName(line)) {
@@ -291,12 +314,11 @@ Profile ParseProfile(LargeText bytes) {
 
 std::optional<std::string_view> FindProfileText(const Profile& profile, std::string_view section,
                                                 std::string_view key) {
-    if (!profile.lastSectionKnown || profile.lastSectionAsked != section) {
+    if (profile.lastSectionAsked != section) {
         const auto found =
             profile.sectionIndex.find(FoldCase(DecodeCp1252(UpToNul(TrimProfileSpace(section)))));
         profile.lastSection = found == profile.sectionIndex.end() ? std::nullopt : std::optional(found->second);
-        profile.lastSectionAsked = section;
-        profile.lastSectionKnown = true;
+        profile.lastSectionAsked = std::string(section);
     }
     if (!profile.lastSection) return std::nullopt;
     const std::uint32_t number = *profile.lastSection;
@@ -312,10 +334,8 @@ std::optional<std::string_view> FindProfileText(const Profile& profile, std::str
             return next->value;
         }
     }
-    std::uint64_t hash = StartHash(number);
-    for (char byte : name) MixUnit(hash, FoldedCp1252(byte));
     KeyLine line;
-    const std::size_t at = ProbeKeySlots(profile, hash, [&](std::uint32_t offset) {
+    const std::size_t at = ProbeKeySlots(profile, Cp1252KeyHash(number, name), [&](std::uint32_t offset) {
         if (SectionOf(profile, offset) != number) return false;
         line = KeyLineAt(profile, offset);
         return IsAskedName(profile, line.name, name);

@@ -37,11 +37,11 @@ struct Profile {
     std::size_t keyCount = 0;
     bool repeatedKeys = false; // some key line repeats a name that came before it
 
-    // The section name asked for last, as asked, and its number: a run asks
-    // for key after key of one section.
-    mutable std::string lastSectionAsked;
+    // The section name asked for last, as asked, and its number (none for
+    // a section the profile lacks): a run asks for key after key of one
+    // section.
+    mutable std::optional<std::string> lastSectionAsked;
     mutable std::optional<std::uint32_t> lastSection;
-    mutable bool lastSectionKnown = false;
     // The key found last: its section and where its line ends.
     struct FoundKey {
         std::uint32_t section;
