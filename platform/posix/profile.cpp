@@ -21,12 +21,12 @@ std::basic_string_view<Char> TrimDefault(std::basic_string_view<Char> text) {
     return text;
 }
 
-// The string that GetPrivateProfileStringA returns, before the 8-bit conversion.
-std::u16string ProfileString(LPCSTR section, LPCSTR key, const std::u16string& fullDefault, std::size_t capacity,
-                             LPCSTR fileName) {
+// The string that GetPrivateProfileStringA returns, before the 8-bit
+// conversion, from the profile as OpenProfile gave it.
+std::u16string ProfileString(ProfileState state, const Profile* profile, LPCSTR section, LPCSTR key,
+                             const std::u16string& fullDefault, std::size_t capacity) {
     const std::u16string_view defaultValue = TrimDefault<char16_t>(fullDefault);
-    const Profile* profile = nullptr;
-    switch (OpenProfile(fileName, &profile)) {
+    switch (state) {
     case ProfileState::Unreadable:
         return std::u16string(defaultValue.substr(0, capacity - 1));
     case ProfileState::Missing:
@@ -38,21 +38,17 @@ std::u16string ProfileString(LPCSTR section, LPCSTR key, const std::u16string& f
     return std::u16string(CopyProfileEntry(value ? std::u16string_view(*value) : defaultValue, capacity));
 }
 
-// Copies a value, or the default, from an 8-bit profile as it stands: a
-// Windows-1252 text comes back unchanged through the conversions to UTF-16
-// and back, so none is made. False when the profile is not such a file; the
-// caller then goes the whole way.
-bool CopyFromEightBitProfile(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
-                             LPCSTR fileName, DWORD& length) {
-    const Profile* profile = nullptr;
-    if (OpenProfile(fileName, &profile) != ProfileState::Parsed || profile->unitsAsUtf8) return false;
-    const auto value = FindProfileText(*profile, section, key);
+// Copies a value, or the default, from a parsed 8-bit profile as it stands:
+// a Windows-1252 text comes back unchanged through the conversions to UTF-16
+// and back, so none is made.
+DWORD CopyFromEightBitProfile(const Profile& profile, LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                              LPSTR buffer, DWORD size) {
+    const auto value = FindProfileText(profile, section, key);
     const std::string_view copy =
         CopyProfileEntry(value ? *value : TrimDefault<char>(defaultValue ? defaultValue : ""), size);
     std::memcpy(buffer, copy.data(), copy.size());
     buffer[copy.size()] = '\0';
-    length = static_cast<DWORD>(copy.size());
-    return true;
+    return static_cast<DWORD>(copy.size());
 }
 
 } // namespace
@@ -64,10 +60,12 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     // Listing sections or keys (a null section or key) is not needed here.
     if (!section || !key || !fileName || MemoryRanShort()) return 0;
     try {
-        if (DWORD copied = 0; CopyFromEightBitProfile(section, key, defaultValue, buffer, size, fileName, copied))
-            return copied;
-        const std::string text =
-            EncodeCp1252(ProfileString(section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size, fileName));
+        const Profile* profile = nullptr;
+        const ProfileState state = OpenProfile(fileName, &profile);
+        if (state == ProfileState::Parsed && !profile->unitsAsUtf8)
+            return CopyFromEightBitProfile(*profile, section, key, defaultValue, buffer, size);
+        const std::string text = EncodeCp1252(
+            ProfileString(state, profile, section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size));
         const std::size_t length = std::min<std::size_t>(text.size(), size - 1);
         std::memcpy(buffer, text.data(), length);
         buffer[length] = '\0';
@@ -82,8 +80,10 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
     if (!section || !key || !fileName || MemoryRanShort()) return static_cast<UINT>(defaultValue);
     try {
+        const Profile* profile = nullptr;
+        const ProfileState state = OpenProfile(fileName, &profile);
         // Wine reads an integer entry through a buffer of 30 characters.
-        const std::u16string text = ProfileString(section, key, u"", 30, fileName);
+        const std::u16string text = ProfileString(state, profile, section, key, u"", 30);
         if (text.empty()) return static_cast<UINT>(defaultValue);
         return ProfileStringToInteger(text);
     } catch (const std::bad_alloc&) {
