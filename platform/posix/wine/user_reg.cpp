@@ -119,6 +119,15 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     return {block.values.size() - 1, true};
 }
 
+// Gives a value other data, keeping the spelling of its name; `line` is
+// scratch room for the new line.
+void ReplaceData(TextArena& arena, ValueLine& value, std::string_view data, std::string& line) {
+    line.assign(value.Name());
+    line += '=';
+    line += data;
+    value = StoreLine(arena, line, value.nameLength);
+}
+
 // Adds a value read from the file. A name given twice in other letter cases
 // keeps its first spelling and takes the later data, as Wine loads it.
 void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
@@ -139,8 +148,8 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
         value = StoreLine(arena, text, nameLength);
         return;
     }
-    const std::string joined = std::string(value.Name()) + "=" + std::string(text.substr(nameLength + 1));
-    value = StoreLine(arena, joined, value.nameLength);
+    std::string line;
+    ReplaceData(arena, value, text.substr(nameLength + 1), line);
 }
 
 // A value's place in the order Wine keeps them: the first twelve bytes of
@@ -442,11 +451,7 @@ void SettleBlock(UserReg& hive, RegBlock& block) {
         } else if (value.Data() == set.line.Data()) {
             continue;
         } else {
-            std::string& text = hive.lineBeingFormed;
-            text.assign(value.Name());
-            text += '=';
-            text += set.line.Data();
-            value = StoreLine(hive.arena, text, value.nameLength);
+            ReplaceData(hive.arena, value, set.line.Data(), hive.lineBeingFormed);
         }
         block.modified = set.now;
         hive.changed = true;
