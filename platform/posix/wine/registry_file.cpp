@@ -25,13 +25,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -161,9 +161,7 @@ std::optional<std::vector<std::string>> WriteLockHolders() {
     std::vector<std::string> holders;
     std::string_view rest(locks);
     while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find('\n'), rest.size());
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
+        std::string_view line = NextRegLine(rest);
         // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
         // after the number for a waiter: the fourth word after the
         // number's is the holder.
