@@ -119,13 +119,26 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     return {block.values.size() - 1, true};
 }
 
-// Gives a value other data, keeping the spelling of its name; `line` is
-// scratch room for the new line.
-void ReplaceData(TextArena& arena, ValueLine& value, std::string_view data, std::string& line) {
+// Forms in `line` the value's line with the data of `other`, a line of the
+// same name (spelled perhaps otherwise) whose name text is
+// `otherNameLength` long: the value keeps the spelling of its name, as in
+// Wine. Hex data is wrapped counting from the line's start, so where the two
+// names' texts differ in length ("\x178" and "\xff" fold alike) the data is
+// formatted anew after the kept name.
+void LineWithDataOf(const ValueLine& value, std::string_view other, std::size_t otherNameLength, std::string& line) {
     line.assign(value.Name());
     line += '=';
-    line += data;
-    value = StoreLine(arena, line, value.nameLength);
+    if (otherNameLength == value.nameLength) {
+        line += other.substr(otherNameLength + 1);
+        return;
+    }
+    std::string_view rest = other;
+    const std::string_view first = NextRegLine(rest);
+    RegValueLine read;
+    const bool parsed = ParseRegValueLine(first, rest, read, nullptr);
+    assert(parsed && "a value line formed here or read by ParseUserReg");
+    (void)parsed;
+    AppendRegData(line, read.type, read.data);
 }
 
 // Adds a value read from the file. A name given twice in other letter cases
@@ -149,7 +162,8 @@ void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
         return;
     }
     std::string line;
-    ReplaceData(arena, value, text.substr(nameLength + 1), line);
+    LineWithDataOf(value, text, nameLength, line);
+    value = StoreLine(arena, line, value.nameLength);
 }
 
 // A value's place in the order Wine keeps them: the first twelve bytes of
@@ -448,10 +462,11 @@ void SettleBlock(UserReg& hive, RegBlock& block) {
         ValueLine& value = block.values[index];
         if (added) {
             value = set.line;
-        } else if (value.Data() == set.line.Data()) {
-            continue;
         } else {
-            ReplaceData(hive.arena, value, set.line.Data(), hive.lineBeingFormed);
+            std::string& line = hive.lineBeingFormed;
+            LineWithDataOf(value, set.line.Text(), set.line.nameLength, line);
+            if (line == value.Text()) continue;
+            value = StoreLine(hive.arena, line, value.nameLength);
         }
         block.modified = set.now;
         hive.changed = true;
