@@ -4,24 +4,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 bool ReadWholeFile(int fd, LargeText& content) {
-    // Room for a regular file's size at once: grown by doubling, a large file
-    // would be held twice while it is copied.
+    // Read straight into the text, room for a regular file's size at once
+    // (and one byte more, to see the end in the same pass): a bounce buffer
+    // would touch as many fresh pages as the text and copy it, and growing by
+    // doubling would hold a large file twice while it is copied.
     struct stat info;
+    std::size_t room = 1 << 12;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        content.reserve(content.size() + static_cast<std::size_t>(info.st_size) + 1);
-    char chunk[65536];
+        room = static_cast<std::size_t>(info.st_size) + 1;
+    std::size_t used = content.size();
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got == 0) return true;
+        if (used == content.size()) content.resize(used + room);
+        const ssize_t got = ::read(fd, &content[used], content.size() - used);
+        if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
+            content.resize(used);
             return false;
         }
-        content.append(chunk, static_cast<std::size_t>(got));
+        used += static_cast<std::size_t>(got);
+        room = std::max(room, used); // a file that grew: double
     }
+    content.resize(used);
+    return true;
 }
 
 bool ReadWholeFile(const std::string& path, LargeText& content) {
