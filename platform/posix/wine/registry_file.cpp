@@ -274,7 +274,7 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     LargeText text;
     if (!ReadWholeFile(file.path, text)) return ErrorFromErrno(errno);
     std::string reason;
-    auto parsed = ParseUserReg(text, &reason);
+    auto parsed = ParseUserReg(std::move(text), &reason);
     if (!parsed) {
         SetErrorDetail(ERROR_BADDB, reason);
         return ERROR_BADDB;

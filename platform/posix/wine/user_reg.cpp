@@ -24,21 +24,28 @@ std::u16string JoinFolded(const std::vector<std::u16string>& folded, std::size_t
     return joined;
 }
 
-std::string JoinTexts(const std::vector<std::string>& texts) {
-    std::string joined;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (i) joined += "\\\\";
-        joined += texts[i];
-    }
-    return joined;
-}
+// Path components as escaped in the file are joined by an escaped backslash.
+constexpr std::string_view kPathSeparator = "\\\\";
 
-// Reads "[path] seconds" into the block's path.
-bool ParseBlockHeader(std::string_view line, RegBlock& block, std::string* why) {
+// Reads "[path] seconds": the block's path text (a view of the line where
+// the path holds no empty component, else stored in the arena) and its
+// folded joined path, returned.
+bool ParseBlockHeader(TextArena& arena, std::string_view line, RegBlock& block, std::u16string& folded,
+                      std::string* why) {
     RegKeyLine key;
     if (!ParseRegKeyLine(line, key, why)) return false;
-    block.componentTexts = std::move(key.texts);
-    for (const std::u16string& name : key.names) block.foldedPath.push_back(FoldCase(name));
+    std::string joined;
+    folded.clear();
+    for (std::size_t i = 0; i < key.texts.size(); ++i) {
+        if (i) {
+            joined += kPathSeparator;
+            folded += u'\\';
+        }
+        joined += key.texts[i];
+        folded += FoldCase(key.names[i]);
+    }
+    const std::string_view path = line.substr(1, line.find(']') - 1);
+    block.pathText = path == joined ? path : arena.Store(joined);
     return true;
 }
 
@@ -47,7 +54,28 @@ std::string BlockHeaderText(const RegBlock& block) {
     std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%x%08x\n",
                   static_cast<unsigned long long>(FileTimeToUnixSeconds(block.modified)),
                   static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
-    return "[" + JoinTexts(block.componentTexts) + stamp;
+    return "[" + std::string(block.pathText) + stamp;
+}
+
+// The order of blocks, that of a walk through the tree with sorted subkeys:
+// folded joined paths compared component by component, so the separator
+// sorts before every character (no component holds one).
+bool PathLess(std::u16string_view a, std::u16string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+        return (x == u'\\' ? -1 : int{x}) < (y == u'\\' ? -1 : int{y});
+    });
+}
+
+// Where the component that starts at `from` ends in a path text: at the
+// next separator, or at the end. A backslash and the character after it are
+// an escape within the component, as ParseRegKeyLine reads them.
+std::size_t ComponentEnd(std::string_view pathText, std::size_t from) {
+    for (std::size_t i = from; i < pathText.size(); ++i) {
+        if (pathText[i] != '\\') continue;
+        if (pathText.substr(i, 2) == kPathSeparator) return i;
+        ++i;
+    }
+    return pathText.size();
 }
 
 ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLength) {
@@ -256,24 +284,31 @@ void OpenBlockForChange(TextArena& arena, RegBlock& block) {
     }
 }
 
-void IndexBlock(UserReg& hive, std::size_t index) {
-    const RegBlock& block = hive.blocks[index];
-    hive.blockIndex[JoinFolded(block.foldedPath, block.foldedPath.size())] = index;
-    if (block.isLink) hive.links.insert(JoinFolded(block.foldedPath, block.foldedPath.size()));
+// Makes the block at `index`, whose folded joined path is `folded`, the
+// block of its key, and every key on its path known. A key met before keeps
+// the spelling it was met with first.
+void IndexBlock(UserReg& hive, std::size_t index, const std::u16string& folded) {
+    RegBlock& block = hive.blocks[index];
     // A block "[]" holds values of the hive's root key, which exists too.
-    // (try_emplace: the texts are copied only for a key not known yet.)
-    for (std::size_t depth = block.foldedPath.empty() ? 0 : 1; depth <= block.foldedPath.size(); ++depth) {
-        hive.keys.try_emplace(JoinFolded(block.foldedPath, depth), block.componentTexts.begin(),
-                              block.componentTexts.begin() + static_cast<std::ptrdiff_t>(depth));
+    for (std::size_t textEnd = 0, foldedEnd = 0; !folded.empty(); textEnd += kPathSeparator.size(), ++foldedEnd) {
+        textEnd = ComponentEnd(block.pathText, textEnd);
+        foldedEnd = std::min(folded.find(u'\\', foldedEnd), folded.size());
+        if (foldedEnd == folded.size()) break;
+        hive.keys.try_emplace(folded.substr(0, foldedEnd), RegKeyEntry{block.pathText.substr(0, textEnd)});
     }
+    const auto entry = hive.keys.try_emplace(folded, RegKeyEntry{block.pathText}).first;
+    entry->second.block = index;
+    block.folded = entry->first;
+    if (block.isLink) hive.links.insert(folded);
 }
 
 // Moves the indexes of the blocks from `from` on by `by` (+1 after an
 // insertion there, -1 after a removal).
 void ShiftBlockIndex(UserReg& hive, std::size_t from, std::ptrdiff_t by) {
     hive.lastBlock.reset();
-    for (auto& [path, index] : hive.blockIndex)
-        if (index >= from) index = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(index) + by);
+    for (auto& [path, entry] : hive.keys)
+        if (entry.block != RegKeyEntry::kNoBlock && entry.block >= from)
+            entry.block = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(entry.block) + by);
 }
 
 bool HoldsValuesOrMeta(const RegBlock& block) {
@@ -292,19 +327,17 @@ bool HoldsValuesOrMeta(const RegBlock& block) {
 // subkey makes a parent so, its empty block goes.
 void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& folded) {
     for (std::size_t depth = 1; depth < folded.size(); ++depth) {
-        const auto found = hive.blockIndex.find(JoinFolded(folded, depth));
-        if (found == hive.blockIndex.end()) continue;
-        if (!HoldsValuesOrMeta(hive.blocks[found->second])) {
-            const std::size_t removed = found->second;
+        const auto found = hive.keys.find(JoinFolded(folded, depth));
+        if (found == hive.keys.end() || found->second.block == RegKeyEntry::kNoBlock) continue;
+        if (!HoldsValuesOrMeta(hive.blocks[found->second.block])) {
+            const std::size_t removed = std::exchange(found->second.block, RegKeyEntry::kNoBlock);
             hive.blocks.erase(hive.blocks.begin() + static_cast<std::ptrdiff_t>(removed));
-            const std::u16string path = found->first;
-            hive.blockIndex.erase(found);
             ShiftBlockIndex(hive, removed, -1);
             // A hand-edited file may hold the key's block twice: the last
             // one left is the one found.
             for (std::size_t i = hive.blocks.size(); i-- > 0;) {
-                if (JoinFolded(hive.blocks[i].foldedPath, hive.blocks[i].foldedPath.size()) == path) {
-                    hive.blockIndex[path] = i;
+                if (hive.blocks[i].folded == found->first) {
+                    found->second.block = i;
                     break;
                 }
             }
@@ -314,30 +347,33 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
 
 // Adds the block of a key; the components that exist keep their spelling.
 std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
-    RegBlock block;
-    block.foldedPath = key.folded;
-    for (std::size_t depth = key.path.size(); depth > 0; --depth) {
+    std::string pathText;
+    std::size_t depth = key.path.size();
+    for (; depth > 0; --depth) {
         const auto known = hive.keys.find(JoinFolded(key.folded, depth));
         if (known != hive.keys.end()) {
-            block.componentTexts = known->second;
+            pathText = known->second.pathText;
             break;
         }
     }
-    for (std::size_t i = block.componentTexts.size(); i < key.path.size(); ++i)
-        block.componentTexts.push_back(EscapeRegString(key.path[i], "[]"));
+    for (; depth < key.path.size(); ++depth) {
+        if (!pathText.empty()) pathText += kPathSeparator;
+        pathText += EscapeRegString(key.path[depth], "[]");
+    }
+    RegBlock block;
+    block.pathText = hive.arena.Store(pathText);
     block.opened = true;
     block.modified = now;
 
     DropEmptyParentBlocks(hive, key.folded);
-    // Blocks stand in the order of a walk through the tree with sorted subkeys.
-    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.folded,
-                                     [](const std::vector<std::u16string>& path, const RegBlock& other) {
-                                         return path < other.foldedPath;
+    const auto at = std::upper_bound(hive.blocks.begin(), hive.blocks.end(), key.joined,
+                                     [](const std::u16string& path, const RegBlock& other) {
+                                         return PathLess(path, other.folded);
                                      });
     const std::size_t index = static_cast<std::size_t>(at - hive.blocks.begin());
     hive.blocks.insert(at, std::move(block));
     ShiftBlockIndex(hive, index, +1);
-    IndexBlock(hive, index);
+    IndexBlock(hive, index, key.joined);
     hive.changed = true;
     return index;
 }
@@ -345,6 +381,13 @@ std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) 
 } // namespace
 
 std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) {
+    return ParseUserReg(LargeText(text), reason);
+}
+
+std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
+    UserReg hive;
+    hive.source = std::make_unique<const LargeText>(std::move(read));
+    const std::string_view text = *hive.source;
     std::size_t lineNumber = 1;
     auto fail = [&](const std::string& why) -> std::optional<UserReg> {
         if (reason) *reason = "line " + std::to_string(lineNumber) + ": " + why;
@@ -358,19 +401,21 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
     std::string_view rest = text;
     if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
 
-    UserReg hive;
     // A block per key line, and room for the few keys a run adds: moving
     // every block to grow by one touches as much new memory as the file.
     std::size_t keyLines = 0;
     for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2)) ++keyLines;
     hive.blocks.reserve(keyLines + 16);
+    // Folded paths, by block, until the blocks are indexed.
+    std::vector<std::u16string> foldedPaths;
+    foldedPaths.reserve(keyLines);
     std::size_t blockStart = std::string_view::npos;
     RegValueLine value; // one for all lines, which reuse its memory
     auto closeBlock = [&](std::size_t end) {
         if (blockStart == std::string_view::npos)
-            hive.header = std::string(text.substr(0, end));
+            hive.header = text.substr(0, end);
         else
-            hive.blocks.back().raw = std::string(text.substr(blockStart, end - blockStart));
+            hive.blocks.back().raw = text.substr(blockStart, end - blockStart);
     };
     std::string why;
     while (!rest.empty()) {
@@ -393,7 +438,8 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
             closeBlock(lineStart);
             blockStart = lineStart;
             hive.blocks.emplace_back();
-            if (!ParseBlockHeader(line, hive.blocks.back(), &why)) return fail(why);
+            foldedPaths.emplace_back();
+            if (!ParseBlockHeader(hive.arena, line, hive.blocks.back(), foldedPaths.back(), &why)) return fail(why);
             break;
         case RegLineKind::Value: {
             if (blockStart == std::string_view::npos) return fail("a value stands before the first key");
@@ -409,13 +455,13 @@ std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason) 
         }
     }
     closeBlock(text.size());
-    for (std::size_t i = 0; i < hive.blocks.size(); ++i) IndexBlock(hive, i);
+    for (std::size_t i = 0; i < hive.blocks.size(); ++i) IndexBlock(hive, i, foldedPaths[i]);
     return hive;
 }
 
 UserReg NewUserReg(const std::string& arch) {
     UserReg hive;
-    hive.header = UserRegHeader(arch);
+    hive.header = hive.arena.Store(UserRegHeader(arch));
     hive.changed = true;
     return hive;
 }
@@ -484,9 +530,11 @@ void SetValueLine(UserReg& hive, const RegKeyRef& key, std::u16string_view name,
     const bool sameBlock = hive.lastBlock && hive.lastBlock->first.size() == path.size() &&
                            std::memcmp(hive.lastBlock->first.data(), path.data(), 2 * path.size()) == 0;
     if (!sameBlock) {
-        const auto found = hive.blockIndex.find(key.joined);
+        const auto found = hive.keys.find(key.joined);
         // A key that had subkeys only, and so no block, gets one now.
-        const std::size_t index = found != hive.blockIndex.end() ? found->second : InsertBlock(hive, key, now);
+        const std::size_t index = found != hive.keys.end() && found->second.block != RegKeyEntry::kNoBlock
+                                      ? found->second.block
+                                      : InsertBlock(hive, key, now);
         hive.lastBlock.emplace(key.joined, index);
     }
     RegBlock& block = hive.blocks[hive.lastBlock->second];
@@ -517,6 +565,7 @@ bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, std::u16string_v
 }
 
 std::string_view TextArena::Store(std::string_view text) {
+    if (text.empty()) return {}; // there may be no chunk yet
     if (size_ - used_ < text.size()) {
         // Chunks grow from 64 KB to 8 MB: a small hive stays small, a large
         // one is held in whole huge pages.
@@ -549,7 +598,7 @@ std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const 
         TextArena arena;
         RegBlock copy = block;
         OpenBlockForChange(arena, copy);
-        auto& values = all[JoinFolded(block.foldedPath, block.foldedPath.size())];
+        auto& values = all[std::u16string(block.folded)];
         for (const ValueLine& value : copy.values) values[LineKey(value)] = std::string(value.Data());
     }
     return all;
@@ -557,22 +606,18 @@ std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const 
 
 namespace {
 
-// Collects the hive's text and hands it on a megabyte at a time, keeping its
-// last two characters for the empty lines between blocks.
+// Hands the hive's text on in pieces of up to a megabyte, keeping its last
+// two characters for the empty lines between blocks. Text made for the
+// output is collected in a buffer; text of the hive itself (PutLasting) goes
+// as it is, neighbours in the file joined into one piece: a hive that
+// changes in one place is written in three pieces and copied nowhere.
 class ChunkWriter {
 public:
-    // Room for a typical hive at once: growing from nothing would copy the
-    // text from page to page. (Only the pages written are touched.)
-    explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {
-        buffer_.reserve(1 << 16);
-    }
+    explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {}
 
     void Put(std::string_view text) {
-        for (char c : text.substr(text.size() < 2 ? 0 : text.size() - 2)) {
-            last_[0] = last_[1];
-            last_[1] = c;
-        }
-        total_ += text.size();
+        Track(text);
+        WriteLasting();
         if (buffer_.size() + text.size() > kChunk) Flush();
         // A large block goes as it is, not through the buffer.
         if (text.size() >= kChunk) {
@@ -580,6 +625,19 @@ public:
             return;
         }
         buffer_ += text;
+    }
+
+    // Puts text that stays valid until the writer is done.
+    void PutLasting(std::string_view text) {
+        if (text.empty()) return;
+        Track(text);
+        if (!buffer_.empty()) Flush();
+        if (lasting_.data() + lasting_.size() == text.data())
+            lasting_ = std::string_view(lasting_.data(), lasting_.size() + text.size());
+        else {
+            WriteLasting();
+            lasting_ = text;
+        }
     }
 
     // Makes what was written so far end with an empty line, as Wine puts one
@@ -590,15 +648,31 @@ public:
     }
 
     bool Flush() {
+        assert((buffer_.empty() || lasting_.empty()) && "pieces put in another order than written");
+        WriteLasting();
         ok_ = ok_ && (buffer_.empty() || write_(buffer_));
         buffer_.clear();
         return ok_;
     }
 
 private:
+    void Track(std::string_view text) {
+        for (char c : text.substr(text.size() < 2 ? 0 : text.size() - 2)) {
+            last_[0] = last_[1];
+            last_[1] = c;
+        }
+        total_ += text.size();
+    }
+
+    void WriteLasting() {
+        ok_ = ok_ && (lasting_.empty() || write_(lasting_));
+        lasting_ = {};
+    }
+
     static constexpr std::size_t kChunk = 1 << 20;
     const std::function<bool(std::string_view)>& write_;
     std::string buffer_;
+    std::string_view lasting_; // put, not yet written
     char last_[2] = {0, 0};
     std::size_t total_ = 0;
     bool ok_ = true;
@@ -613,7 +687,7 @@ void SettleRegValues(UserReg& hive) {
 
 bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write) {
     ChunkWriter out(write);
-    out.Put(hive.header);
+    out.PutLasting(hive.header);
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
         assert(block.pending.empty() && "pending values not settled");
@@ -621,7 +695,7 @@ bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view
         if (rewritten || previousRewritten) out.EndWithEmptyLine();
         previousRewritten = rewritten;
         if (!rewritten) {
-            out.Put(block.raw);
+            out.PutLasting(block.raw);
             continue;
         }
         out.Put(BlockHeaderText(block));

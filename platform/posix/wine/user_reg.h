@@ -71,10 +71,12 @@ struct ValueIndex {
 // Only an opened block is edited. In it, valueIndex holds each of values by
 // its index: it counts as many as there are values. Values set last may wait
 // in `pending`, not yet among `values`, until SettleRegValues.
+// The views point into the hive's source, arena or key index, which outlive
+// the block.
 struct RegBlock {
-    std::vector<std::string> componentTexts; // the path's components as escaped in the file
-    std::vector<std::u16string> foldedPath;
-    std::string raw; // the block's text as read, up to the next block
+    std::string_view pathText;  // the path as escaped in the file, components joined by two backslashes
+    std::u16string_view folded; // the path folded, components joined by one backslash: its key in UserReg::keys
+    std::string_view raw;       // the block's text as read, up to the next block; empty for a new block
     bool isLink = false; // holds "#link": the key is a symbolic link to another key
     bool opened = false;
     // Filled once the block is opened:
@@ -97,14 +99,23 @@ struct RegBlock {
     bool Rewritten() const { return modified != 0; }
 };
 
+// A key that exists: one with a block, or one on the path of a block.
+struct RegKeyEntry {
+    static constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
+    std::string_view pathText;   // as escaped in the file where it was met first (or as created)
+    std::size_t block = kNoBlock; // its block (the last one, for a key written twice), if any
+};
+
+// A hive refers to the text it was read from instead of copying it: the
+// header and every closed block are views of `source`, and so is what is
+// written for them. A hive moves without its views moving.
 struct UserReg {
-    TextArena arena;    // the text of the opened blocks' values
-    std::string header; // up to the first block, as read
+    std::unique_ptr<const LargeText> source; // the file as read; none for a new hive
+    TextArena arena;        // text made here: opened blocks' values, new paths, a new header
+    std::string_view header; // up to the first block, as read
     std::vector<RegBlock> blocks; // in the order Wine writes them
-    std::unordered_map<std::u16string, std::size_t> blockIndex; // folded joined path -> block
-    // Every key that exists: each block's path and all that lead to it, with
-    // the escaped texts of its components.
-    std::unordered_map<std::u16string, std::vector<std::string>> keys;
+    // Every key that exists, by folded joined path.
+    std::unordered_map<std::u16string, RegKeyEntry> keys;
     std::unordered_set<std::u16string> links; // folded joined paths of the keys that are links
     bool changed = false; // differs from the file read: worth saving
     // The block that a value was set in last, by its folded joined path: a
@@ -113,9 +124,12 @@ struct UserReg {
     std::string lineBeingFormed; // a value's line, kept to reuse its memory
 };
 
-// Reads a hive file. nullopt, with the reason ("line N: ..."), when it is not
-// in Wine's format or holds a line that Wine would drop or misread. Every
-// block of a hive it returns parses again when opened.
+// Reads a hive file, which the hive keeps. nullopt, with the reason
+// ("line N: ..."), when it is not in Wine's format or holds a line that Wine
+// would drop or misread. Every block of a hive it returns parses again when
+// opened.
+std::optional<UserReg> ParseUserReg(LargeText&& text, std::string* reason = nullptr);
+// The same for a copy of `text`.
 std::optional<UserReg> ParseUserReg(std::string_view text, std::string* reason = nullptr);
 
 // An empty hive with Wine's header; `arch` is "win32", "win64" or empty.
