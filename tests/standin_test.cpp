@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "support/wine_prefix.h"
+#include "reg_syntax.h"
 #include "user_reg.h"
 
 namespace {
@@ -33,6 +34,25 @@ TEST(UserReg, RefusesWhatWineWouldDropOrMisreadAndSaysWhere) {
         EXPECT_FALSE(ParseUserReg(text, &why)) << text;
         EXPECT_EQ(why.rfind(reason, 0), 0u) << why;
     }
+}
+
+// "\x178zz" and "\xffzz" fold alike, and their texts differ in length. A value
+// keeps the spelling its name had first; its hex data is wrapped counting
+// from the line's start, so after that spelling: when set under the other
+// spelling, and when the file holds both.
+TEST(UserReg, ValueUnderAnotherSpellingKeepsItsNameAndIsWrappedAfterIt) {
+    const std::string data(40, '\x7f');
+    const std::string kept = "\n" + FormatRegValue(u"\u0178zz", 3, data) + "\n";
+    auto hive = ParseUserReg("WINE REGISTRY Version 2\n\n[A] 1\n\"\\x178zz\"=hex:00\n\n[B] 1\n\"\\x178zz\"=hex:00\n" +
+                             FormatRegValue(u"\u00ffzz", 3, data) + "\n");
+    ASSERT_TRUE(hive);
+    SetRegValue(*hive, MakeRegKeyRef({u"A"}), u"\u00ffzz", 3, data, 1);
+    SetRegValue(*hive, MakeRegKeyRef({u"B"}), u"z", 4, std::string(4, '\0'), 1); // B is written anew
+    SettleRegValues(*hive);
+    const std::string written = SerializeUserReg(*hive);
+    const std::size_t first = written.find(kept);
+    EXPECT_NE(first, std::string::npos) << written;
+    EXPECT_NE(written.find(kept, first + 1), std::string::npos) << written;
 }
 
 // Where a program starts: the working directory, $PWD and $LC_ALL.
