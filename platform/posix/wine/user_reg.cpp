@@ -142,6 +142,13 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     if (block.values.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
     index.slots[at] = std::uint64_t{hash} << 32 | (block.values.size() + 1);
     ++index.count;
+    // From a few thousand values to a few million the block grows eightfold:
+    // each growth copies the values into memory never touched, which costs
+    // more than room reserved and not used (untouched, it takes no memory).
+    // Beyond, it doubles, so as not to reserve gigabytes a count cannot use.
+    if (block.values.size() == block.values.capacity() && block.values.size() >= (1 << 12) &&
+        block.values.size() < (1 << 20))
+        block.values.reserve(8 * block.values.size());
     block.values.emplace_back();
     assert(block.values.size() == index.count);
     return {block.values.size() - 1, true};
