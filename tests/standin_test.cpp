@@ -55,6 +55,21 @@ TEST(UserReg, ValueUnderAnotherSpellingKeepsItsNameAndIsWrappedAfterIt) {
     EXPECT_NE(written.find(kept, first + 1), std::string::npos) << written;
 }
 
+// A path whose first component is empty: the file keeps its separators, so
+// that the keys read back are the ones written to.
+TEST(UserReg, KeysUnderAnEmptyFirstComponentStaySeparate) {
+    auto hive = ParseUserReg(std::string("WINE REGISTRY Version 2\n"));
+    ASSERT_TRUE(hive);
+    SetRegValue(*hive, MakeRegKeyRef({u"", u"A", u"B"}), u"x", 4, std::string(4, '\1'), 1);
+    SetRegValue(*hive, MakeRegKeyRef({u"", u"A", u"C"}), u"y", 4, std::string(4, '\2'), 1);
+    SettleRegValues(*hive);
+    const auto again = ParseUserReg(SerializeUserReg(*hive));
+    ASSERT_TRUE(again);
+    const auto values = AllRegValues(*again);
+    EXPECT_EQ(values.count(u"a\\b") + values.count(u"a\\c"), 2u);
+    EXPECT_EQ(values.count(u"a\\b\\c"), 0u);
+}
+
 // Where a program starts: the working directory, $PWD and $LC_ALL.
 struct Start {
     std::string directory;

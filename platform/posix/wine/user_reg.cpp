@@ -364,7 +364,7 @@ std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) 
         }
     }
     for (; depth < key.path.size(); ++depth) {
-        if (!pathText.empty()) pathText += kPathSeparator;
+        if (depth > 0) pathText += kPathSeparator; // also after a component that escapes to nothing
         pathText += EscapeRegString(key.path[depth], "[]");
     }
     RegBlock block;
