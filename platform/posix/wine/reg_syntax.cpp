@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "text_encoding.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -241,9 +242,7 @@ bool IsKnownRegArch(std::string_view arch) {
 }
 
 std::string_view NextRegLine(std::string_view& rest) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    std::string_view line = TakeLine(rest);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return line;
 }

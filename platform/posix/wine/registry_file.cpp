@@ -39,6 +39,7 @@
 #include "error_detail.h"
 #include "read_whole_file.h"
 #include "reg_syntax.h"
+#include "text_lines.h"
 #include "wine_paths.h"
 
 namespace {
@@ -161,7 +162,7 @@ std::optional<std::vector<std::string>> WriteLockHolders() {
     std::vector<std::string> holders;
     std::string_view rest(locks);
     while (!rest.empty()) {
-        std::string_view line = NextRegLine(rest);
+        std::string_view line = TakeLine(rest);
         // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
         // after the number for a waiter: the fourth word after the
         // number's is the holder.

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 #include <strings.h>
 
 #include "read_whole_file.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -25,9 +25,7 @@ std::optional<std::string> UserHome() {
     const std::string uid = std::to_string(::getuid());
     std::string_view rest(users);
     while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find('\n'), rest.size());
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
+        std::string_view line = TakeLine(rest);
         std::string_view fields[7];
         std::size_t count = 0;
         for (; count < 7; ++count) {
