@@ -413,16 +413,17 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
     std::size_t keyLines = 0;
     for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2)) ++keyLines;
     hive.blocks.reserve(keyLines + 16);
-    // Folded paths, by block, until the blocks are indexed.
-    std::vector<std::u16string> foldedPaths;
-    foldedPaths.reserve(keyLines);
     std::size_t blockStart = std::string_view::npos;
+    std::u16string folded; // the folded path of the block being read
     RegValueLine value; // one for all lines, which reuse its memory
     auto closeBlock = [&](std::size_t end) {
-        if (blockStart == std::string_view::npos)
+        if (blockStart == std::string_view::npos) {
             hive.header = text.substr(0, end);
-        else
-            hive.blocks.back().raw = text.substr(blockStart, end - blockStart);
+            return;
+        }
+        hive.blocks.back().raw = text.substr(blockStart, end - blockStart);
+        // Indexed once read to its end: a "#link" line in it makes it a link.
+        IndexBlock(hive, hive.blocks.size() - 1, folded);
     };
     std::string why;
     while (!rest.empty()) {
@@ -445,8 +446,7 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
             closeBlock(lineStart);
             blockStart = lineStart;
             hive.blocks.emplace_back();
-            foldedPaths.emplace_back();
-            if (!ParseBlockHeader(hive.arena, line, hive.blocks.back(), foldedPaths.back(), &why)) return fail(why);
+            if (!ParseBlockHeader(hive.arena, line, hive.blocks.back(), folded, &why)) return fail(why);
             break;
         case RegLineKind::Value: {
             if (blockStart == std::string_view::npos) return fail("a value stands before the first key");
@@ -462,7 +462,6 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
         }
     }
     closeBlock(text.size());
-    for (std::size_t i = 0; i < hive.blocks.size(); ++i) IndexBlock(hive, i, foldedPaths[i]);
     return hive;
 }
 
