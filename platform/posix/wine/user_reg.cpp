@@ -612,11 +612,13 @@ std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const 
 
 namespace {
 
-// Hands the hive's text on in pieces of up to a megabyte, keeping its last
-// two characters for the empty lines between blocks. Text made for the
-// output is collected in a buffer; text of the hive itself (PutLasting) goes
-// as it is, neighbours in the file joined into one piece: a hive that
-// changes in one place is written in three pieces and copied nowhere.
+// Hands the hive's text on in pieces, keeping its last two characters for
+// the empty lines between blocks. Text made for the output is collected in a
+// buffer and handed on a megabyte at a time; text of the hive itself
+// (PutLasting) goes as it is, neighbours in the file joined into one piece:
+// a hive that changes in one place is written in three pieces and copied
+// nowhere. At most one of the buffer and the lasting piece holds text, so
+// that pieces go out in the order put.
 class ChunkWriter {
 public:
     explicit ChunkWriter(const std::function<bool(std::string_view)>& write) : write_(write) {}

@@ -167,9 +167,9 @@ bool SetRegValueFromCp1252(UserReg& hive, const RegKeyRef& key, std::u16string_v
 // AllRegValues assert it.
 void SettleRegValues(UserReg& hive);
 
-// Writes the hive's text through `write`, a megabyte at a time: closed blocks
-// byte for byte, rewritten ones as Wine writes them (values sorted by folded
-// name). False as soon as `write` fails.
+// Writes the hive's text through `write`, in pieces: closed blocks byte for
+// byte as read, rewritten ones as Wine writes them (values sorted by folded
+// name) a megabyte at a time. False as soon as `write` fails.
 bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write);
 
 // The hive's text as one string, as WriteUserReg writes it.
