@@ -117,6 +117,7 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
     fs::create_directory_symlink(at("drives/sub").directory, devices + "m:");
     fs::create_directory_symlink(prefix.WorkDirectory(), base + "/link");
     const Start plain = at("plain"), questionMark = at("q?m");
+    fs::create_directories(base + "/x./sub"); // where Wine opens "x...\sub"
     ExpectSameAsWine(prefix, {
         at("drives"),                                  // two letters: the first
         at("drives/sub/deeper"),                       // the deepest root wins
@@ -127,9 +128,14 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
         {at("d\xC3\xA9").directory, at("d\xC3\xA9").pwd, "C"}, // ASCII: the high bit goes
         at("dot."), questionMark,                      // names Wine cannot open again
         longPath(258), longPath(259),
+        at("x.../sub"),                                // opened with one dot less
+        at("..."),                                     // dots at the end go
+        {plain.directory, "/.." + plain.pwd},          // ".." above Z:'s root
+        {plain.directory, base + "/drives/../plain"},  // D: passed by "..": not a match
+        {fs::path(prefix.WorkDirectory()).parent_path(), base + "/link/.."}, // C:\ through the link
     });
     fs::remove(devices + "z:");
-    ExpectSameAsWine(prefix, {plain, questionMark}); // "unix\..."
+    ExpectSameAsWine(prefix, {plain, questionMark, {"/", "/"}}); // "unix\...", "unix"
     fs::remove_all(devices);
     ExpectSameAsWine(prefix, {plain, {prefix.WorkDirectory(), prefix.WorkDirectory()}}); // Wine's c: and z:
     prefix.StopWineServer();

@@ -9,11 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "text_encoding.h"
 #include "winapi.h"
@@ -108,89 +110,86 @@ Drives PrefixDrives(const std::string& prefix) {
     return drives;
 }
 
-// The length of `path` without its last component, a ".." counting as a
-// level to climb back out of.
-std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
-    for (int level = 0; level < 1;) {
-        std::size_t start = length;
-        if (start <= 1) break;
-        while (start > 1 && path[start - 1] != '/') --start;
-        const std::string_view name(path.data() + start, length - start);
-        if (name == "..") --level;
-        else if (name != ".") ++level;
-        while (start > 1 && path[start - 1] == '/') --start;
-        length = start;
+// The components of `path` between its separators (any character of
+// `separators`), without empty ones and without ".".
+template <typename Char>
+std::vector<std::basic_string_view<Char>> SplitPath(std::basic_string_view<Char> path,
+                                                    std::basic_string_view<Char> separators) {
+    std::vector<std::basic_string_view<Char>> components;
+    while (!path.empty()) {
+        const std::size_t end = std::min(path.find_first_of(separators), path.size());
+        const auto component = path.substr(0, end);
+        if (!component.empty() && !(component.size() == 1 && component[0] == '.')) components.push_back(component);
+        path.remove_prefix(std::min(end + 1, path.size()));
     }
-    return length;
+    return components;
 }
 
-// The drive whose root is the deepest directory on `path`, and how much of
-// `path` that directory takes.
-std::optional<std::pair<int, std::size_t>> FindDrive(const std::string& path, const Drives& drives) {
-    std::size_t length = path.size();
-    while (length > 1 && path[length - 1] == '/') --length;
-    std::string directory = path.substr(0, length);
+using UnixComponents = std::vector<std::string_view>;
+
+// "/" followed by the first `count` components.
+std::string JoinUnixPath(const UnixComponents& components, std::size_t count) {
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) path += "/" + std::string(components[i]);
+    return path.empty() ? "/" : path;
+}
+
+// The first letter whose drive root is `directory`, the same file.
+std::optional<int> DriveRootedAt(const std::string& directory, const Drives& drives) {
+    struct stat info;
+    if (::stat(directory.c_str(), &info) != 0) return std::nullopt;
+    for (int letter = 0; letter < 26; ++letter)
+        if (drives[letter] && drives[letter]->device == info.st_dev && drives[letter]->inode == info.st_ino)
+            return letter;
+    return std::nullopt;
+}
+
+// Where a Unix path lies on the prefix's drives.
+struct DrivePlace {
+    int letter;
+    UnixComponents below; // the path's components below the drive's root
+};
+
+// Climbs from `path` towards "/" one component at a time, as written (so
+// through a symbolic link by its name); a ".." on the way is one more level
+// to climb before a directory is looked at again. The first directory that is
+// a drive's root gives the place.
+std::optional<DrivePlace> FindDrive(std::string_view path, const Drives& drives) {
+    const UnixComponents components = SplitPath(path, std::string_view("/"));
+    std::size_t depth = components.size();
+    std::size_t levelsUp = 0; // still to climb before looking again
     for (;;) {
-        struct stat info;
-        if (::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            for (int letter = 0; letter < 26; ++letter)
-                if (drives[letter] && drives[letter]->device == info.st_dev && drives[letter]->inode == info.st_ino)
-                    return std::make_pair(letter, length == 1 ? 0 : length);
+        if (levelsUp == 0 || depth == 0) {
+            if (const auto letter = DriveRootedAt(JoinUnixPath(components, depth), drives))
+                return DrivePlace{*letter, UnixComponents(components.begin() + depth, components.end())};
         }
-        if (length <= 1) return std::nullopt;
-        length = WithoutLastComponent(directory, length);
-        directory.resize(length);
+        if (depth == 0) return std::nullopt;
+        const std::string_view left = components[--depth];
+        if (left == "..") ++levelsUp;
+        else if (levelsUp > 0) --levelsUp;
     }
 }
 
-// Wine's clean-up of an NT path ("\??\C:\..."): '/' becomes '\', doubled
-// separators, "." and ".." go, and so does the last dot of a name and the
-// trailing dots and blanks of the whole path.
-void CollapsePath(std::u16string& path) {
-    for (char16_t& c : path)
-        if (c == '/') c = '\\';
-    std::size_t p = 4;
-    while (p < path.size() && path[p] != '\\') ++p;
-    const std::size_t start = p + 1;
-    std::size_t next = start;
-    for (p = start; p < path.size(); ++p)
-        if (path[p] != '\\' || path[next - 1] != '\\') path[next++] = path[p];
-    path.resize(next);
-
-    const auto at = [&](std::size_t i) { return i < path.size() ? path[i] : u'\0'; };
-    p = start;
-    while (p < path.size()) {
-        if (path[p] == '.') {
-            if (at(p + 1) == '\\') {
-                path.erase(p, 2);
-                continue;
-            }
-            if (at(p + 1) == '\0') {
-                if (p > start) --p;
-                path.resize(p);
-                continue;
-            }
-            if (at(p + 1) == '.' && (at(p + 2) == '\\' || at(p + 2) == '\0')) {
-                const bool last = at(p + 2) == '\0';
-                const std::size_t after = p + 3;
-                if (p > start) {
-                    --p;
-                    while (p > start && path[p - 1] != '\\') --p;
-                    if (last && p > start) --p;
-                }
-                if (last) path.resize(p);
-                else path.erase(p, after - p);
-                continue;
-            }
+// The names of the Windows path `path` (below its drive or the Unix root)
+// once Wine has cleaned it: '/' and '\' both separate names; "." goes, ".."
+// takes the name before it away (never climbing above the root), a name
+// loses one trailing dot, and the last name its trailing dots and blanks.
+std::vector<std::u16string_view> CollapsePath(std::u16string_view path) {
+    std::vector<std::u16string_view> names;
+    for (std::u16string_view name : SplitPath(path, std::u16string_view(u"/\\"))) {
+        if (name == u"..") {
+            if (!names.empty()) names.pop_back();
+            continue;
         }
-        while (p < path.size() && path[p] != '\\') ++p;
-        if (p < path.size()) {
-            if (p > start && path[p - 1] == '.') path.erase(p - 1, 1);
-            else ++p;
-        }
+        if (name.back() == '.') name.remove_suffix(1);
+        names.push_back(name);
     }
-    while (p > start && (path[p - 1] == ' ' || path[p - 1] == '.')) --p;
-    path.resize(p);
+    if (!names.empty()) {
+        std::u16string_view& last = names.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.remove_suffix(1);
+        if (last.empty()) names.pop_back();
+    }
+    return names;
 }
 
 // A directory entry that reads as `name` in any letter case.
@@ -210,15 +209,12 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, std::u
     return found;
 }
 
-// Whether Wine opens the directory `names` ('\'-separated, each followed by
-// one) below `directory`: on a drive each name as it is or in another letter
-// case, without the characters Windows forbids; below the Unix root, only
-// the exact name.
-bool WineOpensDirectory(std::string directory, std::u16string_view names, bool onDrive) {
+// Whether Wine opens the directory `names` below `directory`: on a drive
+// each name as it is or in another letter case, without the characters
+// Windows forbids; below the Unix root, only the exact name.
+bool WineOpensDirectory(std::string directory, const std::vector<std::u16string_view>& names, bool onDrive) {
     static constexpr std::u16string_view kForbidden = u"*?<>|\"";
-    while (!names.empty()) {
-        const std::u16string_view name = names.substr(0, names.find(u'\\'));
-        names.remove_prefix(name.size() + 1);
+    for (const std::u16string_view name : names) {
         if (name == u"." || name == u"..") return false;
         for (char16_t c : name)
             if (c == 0 || (onDrive && (c < 32 || kForbidden.find(c) != std::u16string_view::npos))) return false;
@@ -267,31 +263,32 @@ std::optional<std::u16string> WineCurrentDirectory(const std::string& prefix) {
     }
 
     const Drives drives = PrefixDrives(prefix);
-    const auto drive = FindDrive(path, drives);
-    std::u16string nt = u"\\??\\unix";
-    std::string_view rest = path;
-    if (drive) {
-        rest.remove_prefix(drive->second);
-        while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-        nt = u"\\??\\A:\\";
-        nt[4] = static_cast<char16_t>('A' + drive->first);
-    }
-    const auto names = DecodeName(rest);
-    if (!names) return std::nullopt;
-    nt += *names;
-    nt.resize(nt.find(u'\0') == std::u16string::npos ? nt.size() : nt.find(u'\0'));
-    CollapsePath(nt);
-    if (nt.back() != '\\') nt += u'\\';
+    const auto place = FindDrive(path, drives);
+    std::string below; // the Unix path below the drive's root, or below "/"
+    for (std::string_view component : place ? place->below : SplitPath(std::string_view(path), std::string_view("/")))
+        below += std::string(component) + "/";
+    auto text = DecodeName(below);
+    if (!text) return std::nullopt;
+    text->resize(std::min(text->find(u'\0'), text->size()));
+    std::vector<std::u16string_view> names = CollapsePath(*text);
 
-    // The program is given "C:\...\" or "\\?\unix\...\"; a longer one than
-    // its 260 characters of room is lost, and so is one Wine cannot open.
-    const std::size_t rootLength = drive ? 7 : 9; // "\??\C:\", "\??\unix\"
-    const std::string root = drive ? drives[drive->first]->root : "";
-    if (nt.size() - 4 + (drive ? 0 : 4) >= kMaxPath ||
-        !WineOpensDirectory(root, std::u16string_view(nt).substr(std::min(rootLength, nt.size())), drive.has_value()))
+    // Wine loses a path of 260 characters or more with a '\' after its last
+    // name ("C:\...\", or "\??\unix\...\" in full outside the drives).
+    std::size_t length = place ? 3 : 9;
+    for (std::u16string_view name : names) length += name.size() + 1;
+    if (length >= kMaxPath) return kWindowsDirectory;
+    // Opening a path on a drive takes one more trailing dot off each name
+    // ("x...\" is "x..\" above and "x.\" now), and the program is given the
+    // path as opened; one Wine cannot open becomes the Windows directory.
+    if (place)
+        for (std::u16string_view& name : names)
+            if (name.back() == '.') name.remove_suffix(1);
+    if (!WineOpensDirectory(place ? drives[place->letter]->root : "", names, place.has_value()))
         return kWindowsDirectory;
 
-    std::u16string current = nt.substr(4); // "C:\...\", "unix\...\"
-    if (current.size() > 1 && current.back() == '\\' && current[current.size() - 2] != ':') current.pop_back();
+    // "C:\" keeps its '\'; "unix" and every other path have none at the end.
+    std::u16string current = place ? std::u16string{static_cast<char16_t>('A' + place->letter), ':'} : u"unix";
+    for (std::u16string_view name : names) (current += u'\\') += name;
+    if (names.empty() && place) current += u'\\';
     return current;
 }
