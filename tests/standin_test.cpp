@@ -70,6 +70,26 @@ TEST(UserReg, KeysUnderAnEmptyFirstComponentStaySeparate) {
     EXPECT_EQ(values.count(u"a\\b\\c"), 0u);
 }
 
+// The escapes of user.reg text: letters for the usual controls, octal for
+// the other units below 32, hex above 127, with all their digits only where
+// the next unit would read as one more digit; the last unit, when a NUL, is
+// not written.
+TEST(RegSyntax, EscapesEachClassOfUnitAndLooksAheadForDigits) {
+    using namespace std::string_literals;
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u" ~\x7f\\\"[]"s, " ~\x7f\\\\\"\\[\\]"},
+        {u"\a\b\t\n\v\f\r\x1b"s, "\\a\\b\\t\\n\\v\\f\\r\\e"},
+        {u"\x01" u"8\x1f" u"7\x1f" u"x"s, "\\18\\0377\\37x"},
+        {u"\u00e9g\u00e9G\u00e9" u"0\u00e9" u"f\u00e9" u"F\u20ac" u"a\uffff"s,
+         "\\xe9g\\xe9G\\x00e90\\x00e9f\\x00e9F\\x20aca\\xffff"},
+        {u"a\0" u"1\0" u"b\0\0"s, "a\\0001\\0b\\0"},
+        {u"\x06\0"s, "\\6"},
+        {u"\0"s, ""},
+    };
+    for (const auto& [text, escaped] : cases) EXPECT_EQ(EscapeRegString(text, "[]"), escaped);
+    EXPECT_EQ(EscapeRegString(u"\"[", "\"\""), "\\\"[");
+}
+
 // Where a program starts: the working directory, $PWD and $LC_ALL.
 struct Start {
     std::string directory;

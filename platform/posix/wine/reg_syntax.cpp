@@ -177,46 +177,66 @@ bool ParseHexData(std::string_view text, std::string_view& rest, RegValueLine& v
     }
 }
 
-// Appends the escaped text; `unit(i)` gives code unit i of `count`.
-template <typename Unit>
-void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* escaped) {
-    static const char kEscapes[33] = ".......abtnvfr.............e....";
-    // Gathered in a small buffer first: no unit takes more than six
-    // characters ("\\x" and four hex digits).
-    char chunk[256];
-    char* at = chunk;
-    auto put = [&at](const char* text) {
-        while (*text) *at++ = *text++;
-    };
-    char scratch[16];
-    for (std::size_t i = 0; i < count; ++i) {
-        if (at > chunk + sizeof chunk - 6) {
-            out.append(chunk, static_cast<std::size_t>(at - chunk));
-            at = chunk;
-        }
-        const char16_t c = unit(i);
-        const bool more = i + 1 < count;
-        if (c >= 32 && c <= 127) {
-            if (c == u'\\' || c == escaped[0] || c == escaped[1]) *at++ = '\\';
-            *at++ = static_cast<char>(c);
-        } else if (c > 127) {
-            const char16_t next = more ? unit(i + 1) : 0;
-            const bool hexFollows = more && next < 128 && IsHexDigit(static_cast<char>(next));
-            std::snprintf(scratch, sizeof scratch, hexFollows ? "\\x%04x" : "\\x%x", static_cast<unsigned>(c));
-            put(scratch);
-        } else if (c == 0 && !more) {
-            // The terminating NUL is not written.
-        } else if (kEscapes[c] != '.') {
-            *at++ = '\\';
-            *at++ = kEscapes[c];
-        } else {
-            const char16_t next = more ? unit(i + 1) : 0;
-            const bool octalFollows = more && next >= u'0' && next <= u'7';
-            std::snprintf(scratch, sizeof scratch, octalFollows ? "\\%03o" : "\\%o", static_cast<unsigned>(c));
-            put(scratch);
-        }
+// Appends `value` in `digits` digits of base 1 << `bits`, or in as few as it
+// needs when `digits` is 0.
+void AppendDigits(std::string& out, unsigned value, unsigned bits, unsigned digits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    if (digits == 0)
+        for (digits = 1; (value >> (bits * digits)) != 0;) ++digits;
+    for (unsigned shift = bits * digits; shift > 0;) {
+        shift -= bits;
+        out += kDigits[(value >> shift) & ((1u << bits) - 1)];
     }
-    out.append(chunk, static_cast<std::size_t>(at - chunk));
+}
+
+// The letter of the escape for a control unit that has one, 0 for the others.
+char ControlLetter(char16_t unit) {
+    switch (unit) {
+    case 7: return 'a';
+    case 8: return 'b';
+    case 9: return 't';
+    case 10: return 'n';
+    case 11: return 'v';
+    case 12: return 'f';
+    case 13: return 'r';
+    case 27: return 'e';
+    default: return 0;
+    }
+}
+
+// Appends the text of one code unit. Numeric escapes take as few digits as
+// they need, unless `next`, the unit written after this one, would read as
+// one more of their digits: then they take all of them (three octal, four
+// hex), so that the escape ends where it should.
+void AppendEscapedUnit(std::string& out, char16_t unit, char16_t next, const char* delimiters) {
+    if (unit >= 32 && unit <= 127) {
+        if (unit == '\\' || unit == delimiters[0] || unit == delimiters[1]) out += '\\';
+        out += static_cast<char>(unit);
+        return;
+    }
+    out += '\\';
+    if (unit > 127) {
+        out += 'x';
+        AppendDigits(out, unit, 4, next < 128 && IsHexDigit(static_cast<char>(next)) ? 4 : 0);
+    } else if (const char letter = ControlLetter(unit)) {
+        out += letter;
+    } else {
+        AppendDigits(out, unit, 3, next >= '0' && next <= '7' ? 3 : 0);
+    }
+}
+
+// Appends the escaped text of `count` code units, `unit(i)` giving unit i,
+// with a backslash also before the two characters of `delimiters`. The last
+// unit, when a NUL, is the terminator of the data and is not written.
+template <typename Unit>
+void AppendEscaped(std::string& out, std::size_t count, Unit unit, const char* delimiters) {
+    if (count == 0) return;
+    char16_t current = unit(0);
+    for (std::size_t i = 1; i <= count; ++i) {
+        const char16_t next = i < count ? unit(i) : 0;
+        if (i < count || current != 0) AppendEscapedUnit(out, current, next, delimiters);
+        current = next;
+    }
 }
 
 } // namespace
