@@ -1,10 +1,12 @@
-// The native stand-in's own pieces: what the user.reg reader refuses, and the
-// start directory beside what Wine itself gives.
+// The native stand-in's own pieces: what the user.reg reader refuses, how the
+// profile reader trims and reads integers, and the start directory beside
+// what Wine itself gives.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "support/wine_prefix.h"
+#include "profile_parser.h"
 #include "reg_syntax.h"
 #include "user_reg.h"
 
@@ -88,6 +90,32 @@ TEST(RegSyntax, EscapesEachClassOfUnitAndLooksAheadForDigits) {
     };
     for (const auto& [text, escaped] : cases) EXPECT_EQ(EscapeRegString(text, "[]"), escaped);
     EXPECT_EQ(EscapeRegString(u"\"[", "\"\""), "\\\"[");
+}
+
+// The blanks, around a name asked for and around a value in the file; the
+// bytes beside them are not blanks, 0xA0 (no-break space) included.
+TEST(ProfileSyntax, TrimsExactlyTheBlanks) {
+    const std::string text = "[S]\nK=\x1a v\xa0\x08\t\n";
+    const Profile profile = ParseProfile(LargeText(text.data(), text.size()));
+    for (const char blank : {'\t', '\n', '\v', '\f', '\r', '\x1a', ' '})
+        EXPECT_EQ(FindProfileText(profile, "S", std::string{blank} + "K" + blank), "v\xa0\x08") << int(blank);
+    for (const char other : {'\0', '\x01', '\x08', '\x0e', '\x1b', '\x1f', '\x7f', '\xa0'})
+        EXPECT_FALSE(FindProfileText(profile, "S", std::string{other} + "K" + other)) << int(other);
+}
+
+// Integer entries: the base prefixes (lowercase only), the digits a base
+// takes, the sign, wrapping, and where the number starts and ends.
+TEST(ProfileSyntax, IntegersTakeTheirBaseSignAndDigitsAndWrap) {
+    using namespace std::string_literals;
+    const std::pair<std::u16string, std::uint32_t> cases[] = {
+        {u"0x1f", 31}, {u"0o17", 15}, {u"0b101", 5}, {u"0X1F", 0}, {u"017", 17}, {u"0x", 0},
+        {u"0b12", 1}, {u"0o78", 7}, {u"9a", 9}, {u"0xFz", 15},
+        {u"-", 0}, {u"-0x10", 0xFFFFFFF0}, {u"+7", 7}, {u"+-7", 0}, {u"- 7", 0},
+        {u"4294967297", 1}, {u"-4294967295", 1}, {u"0x123456789", 0x23456789},
+        {u"1\0" u"2"s, 1}, {u"\0" u"5"s, 0}, {u"\x01\x1f \t\x1a-9"s, 0xFFFFFFF7}, {u"\x7f" u"9", 0},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ProfileStringToInteger(text), value) << std::string(text.begin(), text.end());
 }
 
 // Where a program starts: the working directory, $PWD and $LC_ALL.

@@ -4,16 +4,28 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "text_encoding.h"
 
 namespace {
 
-// Blanks as the profile reader trims them; ^Z, the old end-of-file mark,
-// counts as one too.
+// The blanks trimmed around names and values: space, tab, LF, VT, FF, CR, and
+// Ctrl+Z, the end-of-file mark that some editors leave at the end of a text.
 template <class Char>
 bool IsProfileSpace(Char c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20;
+    switch (static_cast<std::make_unsigned_t<Char>>(c)) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+    case 0x1A: // Ctrl+Z
+        return true;
+    default:
+        return false;
+    }
 }
 
 template <class Char>
@@ -352,30 +364,68 @@ std::optional<std::u16string> FindProfileValue(const Profile& profile, std::stri
     return Decode(profile, *text);
 }
 
+namespace {
+
+// What DigitValue gives for a unit that is no digit in any base.
+constexpr std::uint32_t kNotADigit = 36;
+
+// A unit's value as a digit: '0'-'9' are 0-9, and letters of either case
+// 10-35 ("z" is a digit only in base 36).
+std::uint32_t DigitValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') return unit - u'0';
+    if (unit >= u'a' && unit <= u'z') return unit - u'a' + 10;
+    if (unit >= u'A' && unit <= u'Z') return unit - u'A' + 10;
+    return kNotADigit;
+}
+
+// Whether the number is negative, moving past its sign if it has one.
+bool TakeSign(std::u16string_view& text) {
+    if (text.empty() || (text.front() != u'-' && text.front() != u'+')) return false;
+    const bool negative = text.front() == u'-';
+    text.remove_prefix(1);
+    return negative;
+}
+
+// The base that a letter after a leading "0" names, or 0 for none. Only the
+// lowercase letters do: "0X1F" reads as the decimal 0 followed by "X".
+std::uint32_t BaseOfPrefixLetter(char16_t letter) {
+    switch (letter) {
+    case u'x': return 16;
+    case u'o': return 8;
+    case u'b': return 2;
+    default: return 0;
+    }
+}
+
+// The number's base, moving past the prefix that names it.
+std::uint32_t TakeBase(std::u16string_view& text) {
+    const std::uint32_t named = text.size() >= 2 && text[0] == u'0' ? BaseOfPrefixLetter(text[1]) : 0;
+    if (named == 0) return 10; // a leading "0" is then a digit of the number
+    text.remove_prefix(2);
+    return named;
+}
+
+// The digits at the start of the text in `base`, up to the first unit that
+// is not one; wraps modulo 2^32 as it goes.
+std::uint32_t ReadDigits(std::u16string_view text, std::uint32_t base) {
+    std::uint32_t value = 0;
+    for (const char16_t unit : text) {
+        const std::uint32_t digit = DigitValue(unit);
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    return value;
+}
+
+} // namespace
+
 std::uint32_t ProfileStringToInteger(std::u16string_view text) {
     text = UpToNul(text);
-    while (!text.empty() && text.front() <= u' ') text.remove_prefix(1);
-    bool negative = false;
-    if (!text.empty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text.remove_prefix(1);
-    }
-    std::uint32_t base = 10;
-    if (text.size() >= 2 && text[0] == u'0') {
-        if (text[1] == u'x') base = 16;
-        else if (text[1] == u'o') base = 8;
-        else if (text[1] == u'b') base = 2;
-        if (base != 10) text.remove_prefix(2);
-    }
-    std::uint32_t total = 0;
-    for (char16_t c : text) {
-        std::uint32_t digit;
-        if (c >= u'0' && c <= u'9') digit = c - u'0';
-        else if (c >= u'A' && c <= u'Z') digit = c - u'A' + 10;
-        else if (c >= u'a' && c <= u'z') digit = c - u'a' + 10;
-        else break;
-        if (digit >= base) break;
-        total = total * base + digit;
-    }
-    return negative ? 0u - total : total;
+    // Every unit up to the space is skipped, not only the blanks that trimming knows.
+    const auto start = std::find_if(text.begin(), text.end(), [](char16_t unit) { return unit > u' '; });
+    text.remove_prefix(static_cast<std::size_t>(start - text.begin()));
+    const bool negative = TakeSign(text);
+    const std::uint32_t base = TakeBase(text);
+    const std::uint32_t magnitude = ReadDigits(text, base);
+    return negative ? 0u - magnitude : magnitude;
 }

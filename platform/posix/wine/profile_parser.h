@@ -85,7 +85,8 @@ std::basic_string_view<Char> CopyProfileEntry(std::basic_string_view<Char> value
     return copy;
 }
 
-// The integer of a profile entry: leading blanks and control characters, a
-// sign, then digits (after "0x", "0o" or "0b" in that base) up to the first
-// other character; wraps modulo 2^32.
+// The integer of a profile entry, up to a NUL: leading blanks and control
+// characters, a sign, then digits (after "0x", "0o" or "0b", lowercase, in
+// that base) up to the first other character; wraps modulo 2^32, and a text
+// without digits reads 0.
 std::uint32_t ProfileStringToInteger(std::u16string_view text);
