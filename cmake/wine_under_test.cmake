@@ -7,8 +7,9 @@
 # Our own programs are never used to decide: a 32-bit program of ours that
 # fails under Wine must fail its tests, not switch the suite to the other build.
 #
-# Sets WINDOWS_PROGRAM, WINDOWS_REGDUMP and WINDOWS_REGCASE (the build under
-# test) and WINE_COMMAND, a script in the build tree that runs a Windows
+# Sets WINDOWS_PROGRAM and its helpers WINDOWS_REGDUMP, WINDOWS_REGCASE,
+# WINDOWS_CP1252_BEST_FIT and WINDOWS_CURRENT_DIRECTORY (the build under
+# test), and WINE_COMMAND, a script in the build tree that runs a Windows
 # program (or Wine's own wineboot and reg) with the chosen loader. Wine's wineserver
 # script serves both loaders, so it is called as it is.
 
@@ -54,6 +55,7 @@ endif()
 set(WINDOWS_PROGRAM ${CMAKE_BINARY_DIR}/${build_dir}/tavikmigrate.exe)
 set(WINDOWS_REGDUMP ${CMAKE_BINARY_DIR}/${build_dir}/regdump.exe)
 set(WINDOWS_REGCASE ${CMAKE_BINARY_DIR}/${build_dir}/regcase.exe)
+set(WINDOWS_CP1252_BEST_FIT ${CMAKE_BINARY_DIR}/${build_dir}/cp1252_best_fit.exe)
 set(WINDOWS_CURRENT_DIRECTORY ${CMAKE_BINARY_DIR}/${build_dir}/current_directory.exe)
 set(WINE_COMMAND ${CMAKE_BINARY_DIR}/wine)
 

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
+#include "cp1252_best_fit.h"
 #include "support/wine_prefix.h"
 #include "text_encoding.h"
 
@@ -194,6 +196,61 @@ TEST(NativeRegistryNames, FoldCaseIsWinesRegistryFold) {
         if (FoldCase(static_cast<char16_t>(unit)) != fold[unit]) unlike.push_back(unit);
     EXPECT_NE(fold['A'], 'A') << "the table was read";
     EXPECT_TRUE(unlike.empty()) << unlike.size() << " units fold unlike Wine's, first U+" << std::hex << unlike.front();
+}
+
+std::string Difference(const char* format, unsigned unit, unsigned first, unsigned second = 0) {
+    char line[128];
+    std::snprintf(line, sizeof line, format, unit, first, second);
+    return line;
+}
+
+// The rows that tests/tools/cp1252_best_fit.cpp measures from Wine's
+// WideCharToMultiByte(1252) are our best-fit table, row for row.
+TEST(NativeCodePage, BestFitTableIsWines) {
+    WinePrefix prefix;
+    const ProcessResult probe = prefix.Wine({TAVIK_CP1252_BEST_FIT});
+    ASSERT_EQ(probe.exitStatus, 0) << probe.err;
+    std::map<unsigned, unsigned> wine, ours;
+    for (std::size_t at = 0; (at = probe.out.find('{', at)) != std::string::npos; ++at) {
+        unsigned unit, byte;
+        ASSERT_EQ(std::sscanf(probe.out.c_str() + at, "{0x%X, 0x%X}", &unit, &byte), 2);
+        wine[unit] = byte;
+    }
+    for (std::size_t i = 0; i < kCp1252BestFitCount; ++i) ours[kCp1252BestFit[i].unit] = kCp1252BestFit[i].byte;
+    EXPECT_EQ(std::adjacent_find(kCp1252BestFit, kCp1252BestFit + kCp1252BestFitCount,
+                                 [](const BestFit& a, const BestFit& b) { return a.unit >= b.unit; }),
+              kCp1252BestFit + kCp1252BestFitCount)
+        << "EncodeCp1252 needs the table sorted by unit, each unit once";
+    std::string differences;
+    for (const auto& [unit, byte] : wine) {
+        const auto row = ours.find(unit);
+        if (row == ours.end()) differences += Difference("U+%04X: Wine writes 0x%02X, our table has no row\n", unit, byte);
+        else if (row->second != byte)
+            differences += Difference("U+%04X: Wine writes 0x%02X, our table 0x%02X\n", unit, byte, row->second);
+    }
+    for (const auto& [unit, byte] : ours)
+        if (!wine.count(unit))
+            differences += Difference("U+%04X: our table writes 0x%02X, Wine '?' or the unit's own byte\n", unit, byte);
+    EXPECT_GT(wine.size(), 0u) << "the table was read";
+    EXPECT_EQ(differences, "");
+}
+
+// EncodeCp1252 writes every UTF-16 unit as Wine does: the code page's own
+// byte where it has one, else the best fit, else '?'.
+TEST(NativeCodePage, EncodeCp1252WritesEveryUnitAsWine) {
+    WinePrefix prefix;
+    const ProcessResult probe = prefix.Wine({TAVIK_CP1252_BEST_FIT, "bytes"});
+    ASSERT_EQ(probe.exitStatus, 0) << probe.err;
+    ASSERT_EQ(probe.out.size(), 0x10000u);
+    std::string differences;
+    int count = 0;
+    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
+        const unsigned wine = static_cast<unsigned char>(probe.out[unit]);
+        const unsigned ours = static_cast<unsigned char>(EncodeCp1252(std::u16string(1, char16_t(unit)))[0]);
+        if (ours != wine && ++count <= 20)
+            differences += Difference("U+%04X: Wine writes 0x%02X, we write 0x%02X\n", unit, wine, ours);
+    }
+    EXPECT_EQ(count, 0) << differences;
 }
 
 } // namespace
