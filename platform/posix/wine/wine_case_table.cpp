@@ -5,10 +5,9 @@
 // step}: first, first + step, ... last fold to unit + delta. Every other unit
 // folds to itself, U+0130, U+212A and U+212B among them.
 //
-// Measured from Wine 8.0 by tests/tools/regcase.cpp, which names a value and
-// a key with every UTF-16 unit and reads back which names the registry kept
-// and in what order; the unit a name folds to is ntdll's downcase, checked
-// against both. Regenerate with
+// Measured from Wine 8.0 by tests/tools/regcase.cpp (ntdll's downcase, checked against the registry).
+// That program names a value and a key with every UTF-16 unit and reads back
+// which names the registry kept and in what order. Regenerate with
 //   WINEPREFIX=$(mktemp -d) build/wine build/windows-x86_64/regcase.exe table
 // (build/windows/ where Wine runs 32-bit programs). The test
 // NativeRegistryNames.FoldCaseIsWinesRegistryFold checks FoldCase against
