@@ -10,7 +10,7 @@
 
 set(PACKAGE_MAINTAINER "tavikmigrate developers <tavikmigrate@example.org>")
 set(CPACK_PACKAGE_NAME tavikmigrate)
-set(CPACK_PACKAGE_VENDOR "tavikmigrate developers")
+set(CPACK_PACKAGE_VENDOR "${TAVIK_COPYRIGHT_HOLDER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "move the Tavik emulator's settings from Tavik.ini into the registry")
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the shipped Windows program: a stripped PE32 console program of at
 # most 64 KB that imports only system DLLs and carries no link time, whose
-# only resource is a version resource naming VERSION. No manifest: one that
+# only resource is a version resource naming VERSION and the copyright holder
+# and licence of LICENSE. No manifest: one that
 # asks for an execution level would hide a profile kept in the user's
 # VirtualStore.
 # Usage: check_windows_binary.sh EXE VERSION [BASE_PREFIX WINE VERSION_INFO]
@@ -10,6 +11,7 @@
 # BASE_PREFIX.
 set -uo pipefail
 exe=$1 version=$2
+copyright=$(grep -m 1 '^Copyright [0-9]* ' "$(dirname "$0")/../LICENSE")
 fail=0
 problem() { echo "$*"; fail=1; }
 
@@ -21,6 +23,8 @@ check_strings() {
     grep -qx "$field=$version" <<<"$strings" || problem "$1: $field is not $version"
   done
   grep -qx 'OriginalFilename=tavikmigrate.exe' <<<"$strings" || problem "$1: wrong OriginalFilename"
+  grep -qxF "LegalCopyright=$copyright; MIT License" <<<"$strings" || problem "$1: LegalCopyright is not LICENSE's"
+  grep -qxF "CompanyName=${copyright#Copyright * }" <<<"$strings" || problem "$1: CompanyName is not LICENSE's holder"
   for field in FileDescription ProductName; do grep -q "^$field=." <<<"$strings" || problem "$1: no $field"; done
 }
 

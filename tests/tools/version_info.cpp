@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
     if (size == 0) return 3;
     std::vector<char> info(size);
     if (!GetFileVersionInfoA(argv[1], 0, size, info.data())) return 3;
-    for (const char* name : {"FileDescription", "FileVersion", "InternalName", "OriginalFilename", "ProductName",
-                             "ProductVersion"}) {
+    for (const char* name : {"CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                             "OriginalFilename", "ProductName", "ProductVersion"}) {
         char path[64];
         std::snprintf(path, sizeof path, "\\StringFileInfo\\040904B0\\%s", name);
         void* text = nullptr;
