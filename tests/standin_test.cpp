@@ -3,12 +3,16 @@
 // what Wine itself gives.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "support/wine_prefix.h"
 #include "profile_parser.h"
 #include "reg_syntax.h"
 #include "user_reg.h"
+#include "wine_paths.h"
 
 namespace {
 
@@ -189,6 +193,22 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
     prefix.StopWineServer();
     WaitForExit(holder);
     RemoveTree(base);
+}
+
+// Without WINEPREFIX the prefix is ~/.wine; without HOME either, the home of
+// the user database's entry for this user, however the program reads it (the
+// statically linked one reads /etc/passwd itself).
+TEST(Standin, PrefixWithoutWineprefixIsInTheUsersHome) {
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    const char* saved = std::getenv("HOME");
+    const std::string home = user->pw_dir, savedHome = saved ? saved : "";
+    ::unsetenv("WINEPREFIX");
+    ::setenv("HOME", "/some/home", 1);
+    EXPECT_EQ(WinePrefixDirectory(), "/some/home/.wine");
+    ::unsetenv("HOME");
+    EXPECT_EQ(WinePrefixDirectory(), home + "/.wine");
+    if (saved) ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 } // namespace

@@ -14,12 +14,13 @@
 
 namespace {
 
-// The home directory of the user running the program. On Linux the program
-// is linked statically, and getpwuid would need, at run time, the name
-// service modules of the very C library it was linked with; so the user's
-// line of /etc/passwd ("name:password:uid:gid:gecos:home:shell") is read.
+// The home directory of the user running the program, from getpwuid, which
+// also knows users of other databases (LDAP, systemd's homes). A statically
+// linked program reads the user's line of /etc/passwd
+// ("name:password:uid:gid:gecos:home:shell") instead: getpwuid would need, at
+// run time, the name service modules of the very C library it was linked with.
 std::optional<std::string> UserHome() {
-#ifdef __linux__
+#ifdef TAVIK_STATIC_PROGRAM
     LargeText users;
     if (!ReadWholeFile("/etc/passwd", users)) return std::nullopt;
     const std::string uid = std::to_string(::getuid());
