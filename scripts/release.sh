@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the three release packages into build/release/: the Windows ZIP (the
-# 32-bit program, README.txt and SHA256SUMS) and the TGZ and DEB of the
-# native program with its manual page. Checks the DEB with lintian, then
-# prints the sizes and SHA-256 checksums of the packages and of the Windows
-# program (also in build/release/SHA256SUMS).
+# 32-bit program, README.txt, LICENSE.txt, NOTICES.txt and SHA256SUMS), the
+# TGZ of the statically linked native program (with its manual page, a
+# README, LICENSE and NOTICES) and the DEB of the same program linked
+# dynamically. Checks the DEB with lintian, then prints the sizes and SHA-256
+# checksums of the packages and of the Windows program (also in
+# build/release/SHA256SUMS).
 # Every time stamp is the time of the last commit (SOURCE_DATE_EPOCH, unless
 # set already), so two runs on one commit give the same bytes: see
 # scripts/check-reproducible.sh.
@@ -37,7 +39,8 @@ build_and_pack() {
   mv "$tree"/packages/*.{zip,tar.gz,deb} "$out/" 2>/dev/null || true
 }
 build_and_pack windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake"
-build_and_pack native -DTAVIK_NATIVE_ONLY=ON
+build_and_pack native -DTAVIK_NATIVE_ONLY=ON -DTAVIK_STATIC=ON
+build_and_pack debian --preset debian
 
 # CPack packs the ZIP's and the TGZ's files in the order in which the file
 # system lists a directory, and counts the directories' sizes on disk into
