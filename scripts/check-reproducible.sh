@@ -6,6 +6,22 @@
 # packages and the Windows program byte for byte. Prints the checksums of
 # both builds; fails on a difference.
 set -euo pipefail
+usage="Usage: scripts/check-reproducible.sh
+
+Clones the current commit twice, into different directories and file
+systems, runs scripts/release.sh in each under different umasks and compares
+the packages and the Windows program byte for byte. Needs what
+scripts/release.sh needs.
+  -h, --help print this help and exit
+Exit status: 0 the two builds are byte-identical; 1 they differ or a
+release failed."
+for argument in "$@"; do
+  case $argument in
+    -h | --help) echo "$usage"; exit 0 ;;
+    *) echo "check-reproducible.sh: unknown option '$argument'; see 'scripts/check-reproducible.sh --help'" >&2
+       exit 2 ;;
+  esac
+done
 cd "$(dirname "$0")/.."
 commit=$(git rev-parse HEAD)
 git diff --quiet HEAD || echo "note: uncommitted changes are not in the clones; they build $commit"

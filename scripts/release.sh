@@ -3,18 +3,47 @@
 # 32-bit program, README.txt, LICENSE.txt, NOTICES.txt and SHA256SUMS), the
 # TGZ of the statically linked native program (with its manual page, a
 # README, LICENSE and NOTICES) and the DEB of the same program linked
-# dynamically. Checks the DEB with lintian, then prints the sizes and SHA-256
-# checksums of the packages and of the Windows program (also in
-# build/release/SHA256SUMS).
+# dynamically. Checks the Windows program and the DEB (lintian, as an
+# ordinary user), then prints the sizes and SHA-256 checksums of the packages
+# and of the Windows program (also in build/release/SHA256SUMS).
+# Installs nothing: a missing tool is named, with the command that installs it.
 # Every time stamp is the time of the last commit (SOURCE_DATE_EPOCH, unless
 # set already), so two runs on one commit give the same bytes: see
 # scripts/check-reproducible.sh.
 set -euo pipefail
+needed=(cmake g++ g++-mingw-w64-i686 dpkg-dev lintian zip unzip)
+usage="Usage: scripts/release.sh
+
+Builds the Windows ZIP, the Linux TGZ and the DEB into build/release/, with
+the last commit's time for every time stamp, checks them (lintian on the DEB,
+as an ordinary user) and prints their sizes and SHA-256 checksums, also
+written to build/release/SHA256SUMS. Installs nothing; needs the Debian
+packages ${needed[*]}.
+  -h, --help print this help and exit
+Exit status: 0 released; 1 a package is missing or a step failed (the
+message says which)."
+for argument in "$@"; do
+  case $argument in
+    -h | --help) echo "$usage"; exit 0 ;;
+    *) echo "release.sh: unknown option '$argument'; see 'scripts/release.sh --help'" >&2; exit 2 ;;
+  esac
+done
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh cmake g++ g++-mingw-w64-i686 dpkg-dev lintian zip unzip
+
+missing=()
+for package in "${needed[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo=sudo
+  (($(id -u) == 0)) && sudo=""
+  echo "release.sh: missing Debian packages: ${missing[*]}; install them with" \
+    "'${sudo:+sudo }apt-get install ${missing[*]}', then run again" >&2
+  exit 1
+fi
 
 if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || { echo "release: not a git clone; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || { echo "release.sh: not a git clone; set SOURCE_DATE_EPOCH" >&2; exit 1; }
 fi
 export SOURCE_DATE_EPOCH
 export LC_ALL=C TZ=UTC
@@ -33,7 +62,7 @@ build_and_pack() {
          cmake --build "$tree" -j "$(nproc)" --target tavikmigrate packaging_files &&
          cpack --config "$tree/CPackConfig.cmake" -B "$tree/packages"; } >>"$log" 2>&1; then
     tail -40 "$log" >&2
-    echo "release: building $tree failed; the whole log is $log" >&2
+    echo "release.sh: building $tree failed; the whole log is $log" >&2
     exit 1
   fi
   mv "$tree"/packages/*.{zip,tar.gz,deb} "$out/" 2>/dev/null || true
@@ -75,13 +104,27 @@ repack() {
 
 cp "$out/windows/tavikmigrate.exe" "$out/"
 packages=("$out"/*.zip "$out"/*.tar.gz "$out"/*.deb)
-((${#packages[@]} == 3)) || { echo "release: expected three packages, found ${packages[*]}" >&2; exit 1; }
+((${#packages[@]} == 3)) || { echo "release.sh: expected three packages, found ${packages[*]}" >&2; exit 1; }
 for package in "${packages[@]}"; do repack "$package"; done
 tests/check_windows_binary.sh "$out/tavikmigrate.exe" \
   "$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$out/native/CPackConfig.cmake")"
 
+# lintian as an ordinary user (it warns when run as root), on a copy that
+# user can read: the clone may be private (umask 077).
 echo "== lintian ${packages[2]##*/}"
-lintian --fail-on error "${packages[2]}" && echo "lintian: no errors"
+copy=$(mktemp -d)
+cp "${packages[2]}" "$copy/"
+as_user=()
+if (($(id -u) == 0)); then
+  chmod -R a+rX "$copy"
+  chown nobody "$copy"
+  as_user=(runuser -u nobody -- env HOME="$copy")
+fi
+status=0
+(cd "$copy" && "${as_user[@]}" lintian -E --pedantic -I --fail-on error,warning "${packages[2]##*/}") || status=$?
+rm -rf "$copy"
+((status == 0)) || { echo "release.sh: lintian found errors or warnings in the DEB" >&2; exit 1; }
+echo "lintian: no errors and no warnings"
 
 echo "== build/release (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
 (cd "$out" && sha256sum "${packages[@]##*/}" tavikmigrate.exe >SHA256SUMS)

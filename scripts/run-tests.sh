@@ -11,9 +11,10 @@ quick=0
 [[ ${1:-} == --quick ]] && quick=1
 
 # wine32:i386 is installed everywhere; where the kernel runs no 32-bit code
-# the tests run the x86-64 Windows build under wine64 instead.
+# the tests run the x86-64 Windows build under wine64 instead. The last four
+# are for scripts/release.sh, which installs nothing itself.
 packages=(cmake g++ libgtest-dev tmux strace g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev dpkg-dev lintian zip unzip)
 scripts/ensure-packages.sh "${packages[@]}"
 
 cmake --preset default
