@@ -19,6 +19,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
 WINE = os.path.join(BUILD, "wine")  # runs a Windows program with the loader chosen for this host
+DEBIAN_PROGRAM = os.path.join(ROOT, "build-debian", "tavikmigrate")  # the DEB's, linked dynamically
 
 
 def wine_under_test():
@@ -216,19 +217,24 @@ def main():
         set_profile(prefix, typical_profile())
         # Four times the pairs: a run takes milliseconds, and on a machine
         # whose timings drift a median of fifteen moves by a tenth.
-        native_samples, floor_samples = measure([[native], [floor]], prefix, 4 * options.runs, False)
+        native_samples, floor_samples, debian_samples = measure([[native], [floor], [DEBIAN_PROGRAM]], prefix,
+                                                                4 * options.runs, False)
         native_result, floor_result = medians(native_samples), medians(floor_samples)
+        debian_result = medians(debian_samples)
         wine_result = None
         if not options.native_only:
             wine_result = medians(measure([[WINE, windows]], prefix, max(3, options.runs // 3), True)[0])
         wall_ratio = native_result[0] / floor_result[0]
         paired = spread([n[0] / f[0] for n, f in zip(native_samples, floor_samples)], "x")
         add("typical profile", "durable-rewrite floor", floor_result,
-            "read user.reg, write it beside, fsync, rename, fsync the directory; runs alternate with native")
+            "read user.reg, write it beside, fsync, rename, fsync the directory; runs alternate with both native")
         add("typical profile", "native", native_result,
             f"{wall_ratio:.2f} x the floor (target \u2264 1.5 x; run to run {paired}), "
             f"CPU {native_result[1] / floor_result[1]:.2f} x" +
             (f"; {wine_result[0] / native_result[0]:.0f} x faster than Wine" if wine_result else ""))
+        add("typical profile", "native linked dynamically (DEB)", debian_result,
+            f"{debian_result[0] / floor_result[0]:.2f} x the floor, {debian_result[0] / native_result[0]:.2f} x "
+            f"the static program; CPU {debian_result[1] / native_result[1]:.2f} x; runs alternate with both")
         if wine_result:
             add("typical profile", "Windows program under Wine", wine_result, "cold start: no wineserver running")
         summary.append(f"typical run / durable-rewrite floor: {wall_ratio:.2f} x (target 1.5); run to run {paired}")
