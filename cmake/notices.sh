@@ -47,16 +47,19 @@ licence() {
 }
 
 # Group the pieces by the Debian package that ships their file: lines
-# "<source package> <binary package> <file> <member or empty>".
+# "<source package> <binary package> <file> <member or empty>". dpkg is asked
+# once per file: a static C library gives hundreds of members.
 owned=""
-while IFS= read -r piece; do
-  file=${piece%%(*} member=""
-  [[ $piece == *"("* ]] && member=${piece#*(} member=${member%)}
+for file in $(sed 's/(.*//' <<<"$pieces" | sort -u); do
   path=$(realpath -e "$file") || { echo "notices: $file is gone" >&2; exit 1; }
   package=$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1) || package=""
   [[ -n $package ]] || { echo "notices: no Debian package ships $path" >&2; exit 1; }
-  owned+="$(dpkg-query -W -f='${source:Package}' "$package") $package ${path##*/} $member"$'\n'
-done <<<"$pieces"
+  origin="$(dpkg-query -W -f='${source:Package}' "$package") $package ${path##*/}"
+  owned+=$(awk -v file="$file" -v origin="$origin" '
+    index($0, file) == 1 && (length($0) == length(file) || substr($0, length(file) + 1, 1) == "(") {
+      member = substr($0, length(file) + 2); sub(/\)$/, "", member); print origin " " member
+    }' <<<"$pieces")$'\n'
+done
 sources=$(cut -d' ' -f1 <<<"$owned" | sort -u)
 
 # wrap FIRST REST: the text on standard input in lines of at most 76
