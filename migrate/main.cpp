@@ -1,6 +1,8 @@
+#include "platform.h"
 #include "run.h"
 
-// The command line and the environment are accepted and ignored.
-int main(int, char**) {
+int main(int argc, char** argv) {
+    int exitStatus = 0;
+    if (AnswerCommandLine(argc, argv, &exitStatus)) return exitStatus;
     return RunMigration();
 }

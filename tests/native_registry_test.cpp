@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include "cp1252_best_fit.h"
 #include "support/wine_prefix.h"
@@ -153,6 +155,72 @@ TEST_F(NativeRegistry, WindowsDirectoryThatLeavesNoRoomIsRefused) {
     const ProcessResult fits = RunProcess(NativeProgram(), prefix_.Options(prefix));
     EXPECT_EQ(fits.exitStatus, 1);
     EXPECT_EQ(fits.out, prefix + "/drive_c/windows/Tavik.ini not found!\r\nTo terminate press any key...\r\n");
+}
+
+// Each file and directory below `root`, with its size and modification time.
+std::set<std::string> Snapshot(const std::string& root) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        struct stat info;
+        if (::lstat(entry.path().c_str(), &info) != 0) continue;
+        entries.insert(entry.path().string() + " " + std::to_string(info.st_size) + " " +
+                       std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec));
+    }
+    return entries;
+}
+
+// -h, --help and --version are answered, anything else refused in one line,
+// and neither looks at the prefix: with a profile nothing is migrated,
+// without one there is no not-found message. "--" alone is no argument.
+TEST_F(NativeRegistry, CommandLineIsAnsweredWithoutTouchingThePrefix) {
+    const std::string version = "tavikmigrate " TAVIK_VERSION "\n";
+    const std::string hint = "; see 'tavikmigrate --help'\n";
+    struct Case {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, version, ""},
+        {{"--version", "--bad"}, 0, version, ""},
+        {{"foo"}, 2, "", "tavikmigrate: unknown option 'foo'" + hint},
+        {{"--bad", "--help"}, 2, "", "tavikmigrate: unknown option '--bad'" + hint},
+        {{"-"}, 2, "", "tavikmigrate: unknown option '-'" + hint},
+        {{"--", "--version"}, 2, "", "tavikmigrate: unknown option '--version'" + hint},
+        {{"--helpx"}, 2, "", "tavikmigrate: unknown option '--helpx'" + hint},
+        {{"-hV"}, 2, "", "tavikmigrate: unknown option '-hV'" + hint},
+    };
+    std::string help;
+    for (const bool withProfile : {true, false}) {
+        if (!withProfile) fs::remove(prefix_.WindowsDirectory() + "/Tavik.ini");
+        const std::set<std::string> before = Snapshot(prefix_.Path());
+        for (const Case& c : cases) {
+            std::vector<std::string> argv = NativeProgram();
+            argv.insert(argv.end(), c.args.begin(), c.args.end());
+            const ProcessResult run = prefix_.Run(argv);
+            EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args[0];
+            EXPECT_EQ(run.out, c.out) << c.args[0];
+            EXPECT_EQ(run.err, c.err) << c.args[0];
+            if (c.exitStatus != 0) {
+                EXPECT_EQ(OwnMessageProblem(run.err), "");
+            }
+        }
+        for (const char* option : {"--help", "-h"}) {
+            const ProcessResult run = prefix_.Run({TAVIK_NATIVE_PROGRAM, option, "--bad"});
+            EXPECT_EQ(run.exitStatus, 0);
+            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(run.out.rfind("Usage: tavikmigrate [--help | --version]\n", 0), 0u) << run.out;
+            EXPECT_NE(run.out.find("man tavikmigrate"), std::string::npos) << run.out;
+            if (help.empty()) help = run.out;
+            EXPECT_EQ(run.out, help) << option;
+        }
+        EXPECT_EQ(Snapshot(prefix_.Path()), before) << (withProfile ? "with" : "without") << " a profile";
+    }
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    prefix_.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
+    ASSERT_EQ(prefix_.Run({TAVIK_NATIVE_PROGRAM, "--"}).exitStatus, 0);
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(5));
 }
 
 TEST_F(NativeRegistry, HostileProfilesAreReadWithoutBlocking) {

@@ -3,8 +3,9 @@
 # the screen, the wait goes on while nothing is typed, a key ends it with exit
 # status 1, a key typed before the message appeared ends it at once, and the
 # terminal's settings are as before. With CTRL_C=1, Ctrl+C ends the wait too
-# (exit status 130), also restoring the terminal.
-# Usage: [CTRL_C=1] terminal_wait.sh BASE_PREFIX COMMAND...
+# (exit status 130), also restoring the terminal. With ANSWERS_HELP=1,
+# COMMAND --help ends at once, with no key pressed and no message.
+# Usage: [CTRL_C=1] [ANSWERS_HELP=1] terminal_wait.sh BASE_PREFIX COMMAND...
 set -uo pipefail
 base=$1; shift
 command=("$@")
@@ -24,15 +25,17 @@ wait_for() {
 message_shown() { screen | grep -q 'Tavik.ini not found!' && screen | grep -q 'To terminate press any key...'; }
 exited() { [[ -s $work/status && -s $work/after ]]; }
 
-# start DELAY: starts the tool in a new terminal, DELAY seconds after the
-# shell, on a new tmux server: no key or state is left from the last one.
+# start DELAY [ARGUMENT...]: starts the tool in a new terminal, DELAY seconds
+# after the shell, on a new tmux server: no key or state is left from the
+# last one.
 start() {
+  local delay=$1; shift
   rm -f "$work/status" "$work/before" "$work/after"
   tmux -L "$socket" kill-server 2>/dev/null
   socket=tavik-$$-$((++runs))
-  printf -v quoted '%q ' "${command[@]}"
+  printf -v quoted '%q ' "${command[@]}" "$@"
   tmux -L "$socket" new-session -d -s tool -x 120 -y 30 -c "$work" \
-    "trap : INT; stty -g > $work/before; sleep $1; $quoted; echo \$? > $work/status; stty -g > $work/after; sleep 600"
+    "trap : INT; stty -g > $work/before; sleep $delay; $quoted; echo \$? > $work/status; stty -g > $work/after; sleep 600"
 }
 
 # check_ended NAME STATUS: the tool ended with STATUS and left the terminal as it found it.
@@ -58,6 +61,17 @@ sleep 1
 tmux -L "$socket" send-keys -t tool q
 wait_for 60 exited && { message_shown || fail "typed ahead: no message on the screen"; }
 check_ended "a key typed before the message" 1
+
+if [[ ${ANSWERS_HELP:-} == 1 ]]; then
+  start 0 --help
+  if ! wait_for 15 exited; then
+    fail "--help: waits for a key"
+  elif message_shown || ! screen | grep -q '^Usage: '; then
+    fail "--help: not the usage alone"; screen
+  else
+    check_ended "--help, no key pressed," 0
+  fi
+fi
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -100,6 +100,24 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
     return result;
 }
 
+// What is wrong with the native program's own messages on standard error,
+// empty when nothing is: there is at least one line, and each begins with the
+// program's name and holds at most 100 characters, a path that it quotes
+// (one of `paths`) counted as at most 20, the length of /home/someone/.wine.
+inline std::string OwnMessageProblem(const std::string& err, const std::vector<std::string>& paths = {}) {
+    if (err.empty() || err.back() != '\n') return "no complete line: \"" + err + "\"";
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("tavikmigrate: ", 0) != 0) return "not the program's name first: " + line;
+        std::string measured = line;
+        for (const std::string& path : paths)
+            if (const std::size_t at = measured.find(path); path.size() > 20 && at != std::string::npos)
+                measured.replace(at, path.size(), std::string(20, 'p'));
+        if (measured.size() > 100) return std::to_string(measured.size()) + " characters: " + line;
+    }
+    return "";
+}
+
 // A registry value as the Windows API reports it.
 struct RegValue {
     std::uint32_t type = 0;

@@ -1,0 +1,94 @@
+// What the native program says for itself: its command line, as small POSIX
+// tools take theirs, and which Wine prefix it looked in when the profile is
+// missing.
+//
+// Command line: arguments are taken from left to right, and the first that
+// decides ends it: -h or --help prints the usage, --version the version,
+// each on standard output with exit status 0. "--" ends the options; the
+// program takes no operands, so anything else, "-" (standard input for
+// other tools; this one reads none) and whatever follows "--" included, is
+// a usage error: one line on standard error, exit status 2. No argument, or
+// "--" alone, runs the migration.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+#include "wine_paths.h"
+
+namespace {
+
+const int kExitAnswered = 0;
+const int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage: tavikmigrate [--help | --version]\n"
+    "\n"
+    "Moves the settings of the Tavik emulator from Tavik.ini in a Wine prefix's\n"
+    "Windows directory (drive_c/windows) into the prefix's registry (user.reg),\n"
+    "where the emulator run under Wine finds them. The prefix is $WINEPREFIX, or\n"
+    "~/.wine. Stop Wine in the prefix first: wineserver -k\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "      --version  print the version and exit\n"
+    "\n"
+    "Exit status: 0 every value stored; 1 Tavik.ini not found (after a key press);\n"
+    "2 nothing stored, or a usage error: a line on standard error says why.\n"
+    "\n"
+    "Full documentation: man tavikmigrate\n";
+
+// Prints an answer on standard output; a failed write (a closed pipe, a full
+// disk) is reported, not taken for success.
+int Answer(const char* text) {
+    if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0) return kExitAnswered;
+    std::fprintf(stderr, "%scannot write to standard output: %s\n", kMessagePrefix, std::strerror(errno));
+    return kExitUsage;
+}
+
+} // namespace
+
+bool AnswerCommandLine(int argc, char** argv, int* exitStatus) {
+    bool optionsEnded = false;
+    for (int n = 1; n < argc; ++n) {
+        const char* argument = argv[n];
+        if (!optionsEnded && std::strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0)) {
+            *exitStatus = Answer(kUsage);
+        } else if (!optionsEnded && std::strcmp(argument, "--version") == 0) {
+            *exitStatus = Answer("tavikmigrate " TAVIK_VERSION "\n");
+        } else {
+            std::fprintf(stderr, "%sunknown option '%s'; see 'tavikmigrate --help'\n", kMessagePrefix, argument);
+            *exitStatus = kExitUsage;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The not-found message names the profile's path; when the prefix itself is
+// missing, or holds no Windows directory, this line says so first, and
+// where the prefix was taken from.
+void ExplainMissingProfile() {
+    const auto prefix = WinePrefixDirectory();
+    if (!prefix) return;
+    const char* source = std::getenv("WINEPREFIX") ? "from WINEPREFIX" : "WINEPREFIX is not set";
+    struct stat info;
+    if (::stat(prefix->c_str(), &info) != 0) {
+        if (errno == ENOENT)
+            std::fprintf(stderr, "%sno Wine prefix at %s (%s); set WINEPREFIX to the prefix\n", kMessagePrefix,
+                         prefix->c_str(), source);
+        else
+            std::fprintf(stderr, "%scannot reach the Wine prefix %s (%s): %s\n", kMessagePrefix, prefix->c_str(),
+                         source, std::strerror(errno));
+    } else if (::stat(WindowsDirectory()->c_str(), &info) != 0) {
+        std::fprintf(stderr, "%s%s (%s) has no drive_c/windows; set WINEPREFIX to a Wine prefix\n", kMessagePrefix,
+                     prefix->c_str(), source);
+    }
+}
