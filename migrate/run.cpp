@@ -25,13 +25,37 @@ const unsigned kKeyPollMs = 20;
 char gPathBuffer[MAX_PATH];
 char gKeyNameBuffer[32];
 
+// Says on standard error, in one line, why the run ends with exit status 2:
+// the platform's text of the error code (its cause and what to do), then,
+// when values were attempted, how many of them were stored, and the code.
+void ReportFailure(DWORD error, const RegistryWriteTally* tally) {
+    char reason[512] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        reason, sizeof reason, nullptr);
+    reason[length < sizeof reason ? length : 0] = '\0';
+    // One line: drop the line end and the final period that system messages carry.
+    std::size_t end = std::strcspn(reason, "\r\n");
+    if (end > 0 && reason[end - 1] == '.') --end;
+    reason[end] = '\0';
+    const char* cause = reason[0] ? reason : "the run failed";
+    if (tally && tally->attempted != 0)
+        std::fprintf(stderr, "%s%s (%" PRIu64 " of %" PRIu64 " stored, error %lu)\n", kMessagePrefix, cause,
+                     tally->attempted - tally->notStored, tally->attempted, static_cast<unsigned long>(error));
+    else
+        std::fprintf(stderr, "%s%s (error %lu)\n", kMessagePrefix, cause, static_cast<unsigned long>(error));
+}
+
 bool LocateProfile() {
     const UINT length = GetWindowsDirectoryA(gPathBuffer, sizeof gPathBuffer);
     // Room for the separator, the file name and the terminating NUL.
     const std::size_t room = sizeof gPathBuffer - (sizeof kDirectorySeparator - 1) - (sizeof kProfileFileName - 1) - 1;
-    if (length == 0 || length > room) {
-        std::fprintf(stderr, "The Windows directory could not be found, or its path is too long for the profile "
-                             "path; nothing was migrated.\n");
+    if (length == 0) {
+        const DWORD error = GetLastError();
+        ReportFailure(error != 0 ? error : ERROR_PATH_NOT_FOUND, nullptr);
+        return false;
+    }
+    if (length > room) {
+        ReportFailure(ERROR_FILENAME_EXCED_RANGE, nullptr);
         return false;
     }
     lstrcatA(gPathBuffer, kDirectorySeparator);
@@ -43,23 +67,12 @@ void WaitForKeyPress() {
     while (ConsoleInputAvailable() && !KeyPressPending()) WaitForConsoleInput(kKeyPollMs);
 }
 
-// Says on standard error how many values did not reach the registry, and why.
-void ReportNotStored(const RegistryWriteTally& tally) {
-    char reason[512] = "";
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        static_cast<DWORD>(tally.firstError), 0, reason, sizeof reason, nullptr);
-    reason[length < sizeof reason ? length : 0] = '\0';
-    // One line: drop the line end that system messages carry.
-    reason[std::strcspn(reason, "\r\n")] = '\0';
-    std::fprintf(stderr, "%" PRIu64 " of %" PRIu64 " values were not stored in the registry (error %ld%s%s)\n",
-                 tally.notStored, tally.attempted, tally.firstError, reason[0] ? ": " : "", reason);
-}
-
 } // namespace
 
 int RunMigration() {
     if (!LocateProfile()) return kExitNotStored;
     if (GetFileAttributesA(gPathBuffer) == INVALID_FILE_ATTRIBUTES) {
+        ExplainMissingProfile();
         std::printf(kNotFoundMessage, gPathBuffer);
         WaitForKeyPress();
         return kExitProfileMissing;
@@ -75,7 +88,7 @@ int RunMigration() {
     const bool flushed = FlushRegistry();
     const RegistryWriteTally tally = RegistryWrites();
     if (!flushed || tally.notStored != 0) {
-        ReportNotStored(tally);
+        ReportFailure(static_cast<DWORD>(tally.firstError), &tally);
         return kExitNotStored;
     }
     return kExitCopied;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -40,6 +41,7 @@ protected:
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(advice), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        EXPECT_EQ(OwnMessageProblem(run.err), "");
         EXPECT_EQ(ReadFile(prefix_.UserReg()), before);
     }
 
@@ -136,9 +138,9 @@ TEST_F(NativeRegistry, RefusesAUserRegItCannotRewriteSafely) {
     const std::string text = ReadFile(prefix_.UserReg());
     const std::string line = std::to_string(std::count(text.begin(), text.end(), '\n') + 3);
     WriteFile(prefix_.UserReg(), text + "\n[Software\\\\Other] 1700000000\n\"w\"=dword:-1\n");
-    ExpectRefusal("(line " + line + ": its dword is not 1 to 8 hex digits)");
+    ExpectRefusal("tavikmigrate: user.reg line " + line + ": dword is not 1-8 hex digits; fix it (0 of 36 stored, error 1009)\n");
     WriteFile(prefix_.UserReg(), text + "\n[Software\\\\Tavik] 1700000000\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00\n");
-    ExpectRefusal("registry link in the prefix's user.reg (HKEY_CURRENT_USER\\Software\\Tavik\\Files)");
+    ExpectRefusal("Software\\Tavik\\Files is behind a registry link; remove it (0 of 36 stored, error 50)");
     WriteFile(prefix_.UserReg(), text);
     ASSERT_EQ(::chmod(prefix_.UserReg().c_str(), 0444), 0);
     ExpectRefusal("writable");
@@ -150,11 +152,12 @@ TEST_F(NativeRegistry, WindowsDirectoryThatLeavesNoRoomIsRefused) {
     const ProcessResult run = RunProcess(NativeProgram(), prefix_.Options(prefix));
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("Windows directory"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err, "tavikmigrate: the Wine prefix's path is too long for Tavik.ini's; use a shorter one (error 206)\n");
     prefix.pop_back(); // 249 characters fit
     const ProcessResult fits = RunProcess(NativeProgram(), prefix_.Options(prefix));
     EXPECT_EQ(fits.exitStatus, 1);
     EXPECT_EQ(fits.out, prefix + "/drive_c/windows/Tavik.ini not found!\r\nTo terminate press any key...\r\n");
+    EXPECT_EQ(fits.err, "tavikmigrate: no Wine prefix at " + prefix + " (from WINEPREFIX); set WINEPREFIX to the prefix\n");
 }
 
 // Each file and directory below `root`, with its size and modification time.
@@ -221,6 +224,78 @@ TEST_F(NativeRegistry, CommandLineIsAnsweredWithoutTouchingThePrefix) {
     prefix_.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
     ASSERT_EQ(prefix_.Run({TAVIK_NATIVE_PROGRAM, "--"}).exitStatus, 0);
     EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(5));
+}
+
+// WINEPREFIX, or HOME without it, as Wine takes it: Wine itself, asked
+// first, refuses one that is empty, relative (here a relative path that
+// names the prefix) or a file, or lies below a file, and so does the
+// native program, with Wine's reason, exit status 2 and nothing written. A
+// trailing slash names the same prefix.
+TEST_F(NativeRegistry, WinePrefixIsTakenAsWineTakesIt) {
+    const std::string parent = fs::path(prefix_.Path()).parent_path();
+    const std::string file = parent + "/file";
+    WriteFile(file, "not a prefix");
+    struct Case {
+        std::vector<std::string> environment; // as env(1) takes it
+        std::string reason;                   // Wine's words, in any letter case
+    };
+    const Case cases[] = {
+        {{"WINEPREFIX=wine"}, "not an absolute path"},
+        {{"WINEPREFIX="}, "not an absolute path"},
+        {{"-u", "WINEPREFIX", "HOME=home"}, "not an absolute path"},
+        {{"WINEPREFIX=" + file}, "not a directory"},
+        {{"WINEPREFIX=" + file + "/"}, "not a directory"},
+        {{"WINEPREFIX=" + file + "/below"}, "not a directory"},
+    };
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    ProcessOptions fromParent = prefix_.Options();
+    fromParent.workingDirectory = parent;
+    const std::set<std::string> before = Snapshot(parent);
+    for (const Case& c : cases) {
+        std::vector<std::string> env = {"env"};
+        env.insert(env.end(), c.environment.begin(), c.environment.end());
+        std::vector<std::string> wine = env, native = env;
+        wine.insert(wine.end(), {TAVIK_WINE, "cmd", "/c", "exit"});
+        native.push_back(TAVIK_NATIVE_PROGRAM);
+        const ProcessResult byWine = RunProcess(wine, fromParent);
+        EXPECT_NE(byWine.exitStatus, 0) << c.environment.back();
+        EXPECT_NE(lower(byWine.err).find(c.reason), std::string::npos) << byWine.err;
+        const ProcessResult run = RunProcess(native, fromParent);
+        EXPECT_EQ(run.exitStatus, 2) << c.environment.back();
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        std::string quoted = c.environment.back().substr(c.environment.back().find('=') + 1);
+        while (quoted.size() > 1 && quoted.back() == '/') quoted.pop_back();
+        EXPECT_EQ(OwnMessageProblem(run.err, {quoted}), "");
+    }
+    EXPECT_EQ(Snapshot(parent), before);
+    const ProcessResult slash = RunProcess(NativeProgram(), prefix_.Options(prefix_.Path() + "//"));
+    EXPECT_EQ(slash.exitStatus, 0) << slash.err;
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(90));
+}
+
+// A prefix that does not exist, or holds no Windows directory, leaves the
+// profile missing as before; a line on standard error first says which
+// prefix was looked at, and nothing is created.
+TEST_F(NativeRegistry, MissingPrefixIsNamedBeforeTheNotFoundMessage) {
+    const std::string parent = fs::path(prefix_.Path()).parent_path();
+    const std::string absent = parent + "/absent";
+    const std::string notFound = "/drive_c/windows/Tavik.ini not found!\r\nTo terminate press any key...\r\n";
+    const ProcessResult missing = RunProcess(NativeProgram(), prefix_.Options(absent + "/"));
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, absent + notFound);
+    EXPECT_EQ(missing.err, "tavikmigrate: no Wine prefix at " + absent + " (from WINEPREFIX); set WINEPREFIX to the prefix\n");
+    EXPECT_FALSE(fs::exists(absent));
+    const ProcessResult notAPrefix = RunProcess(NativeProgram(), prefix_.Options(parent));
+    EXPECT_EQ(notAPrefix.exitStatus, 1);
+    EXPECT_EQ(notAPrefix.out, parent + notFound);
+    EXPECT_EQ(notAPrefix.err,
+              "tavikmigrate: " + parent + " (from WINEPREFIX) has no drive_c/windows; set WINEPREFIX to a Wine prefix\n");
+    EXPECT_FALSE(fs::exists(parent + "/user.reg"));
 }
 
 TEST_F(NativeRegistry, HostileProfilesAreReadWithoutBlocking) {

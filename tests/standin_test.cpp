@@ -24,16 +24,16 @@ TEST(UserReg, RefusesWhatWineWouldDropOrMisreadAndSaysWhere) {
     EXPECT_TRUE(ParseUserReg(good + "  \"w\" = dword:1 ; hand edit\n\"x\"=\"y\" z\n[B] junk")) << "as Wine loads it";
     const std::pair<std::string, std::string> bad[] = {
         {"REGEDIT4\n", "line 1"},
-        {good.substr(0, good.size() - 6), "line 4: its hex data goes on past the end"},
-        {good + "\"w\"=\"open\n", "line 6: its string has no closing quote"},
-        {good + "\"w\"=dword:123456789\n", "line 6: its dword"},
-        {good + "\"w\"=hex:01,,02\n", "line 6: its hex data"},
-        {good + "\"w\"=hex:102\n", "line 6: a byte"},
-        {good + "\"w\"=str(3):\"x\"\n", "line 6: its data"},
-        {good + "[B\n", "line 6: its key name"},
-        {good + "junk\n", "line 6: it is neither"},
+        {good.substr(0, good.size() - 6), "line 4: hex data goes on past the end"},
+        {good + "\"w\"=\"open\n", "line 6: string has no closing quote"},
+        {good + "\"w\"=dword:123456789\n", "line 6: dword"},
+        {good + "\"w\"=hex:01,,02\n", "line 6: hex data"},
+        {good + "\"w\"=hex:102\n", "line 6: a hex byte"},
+        {good + "\"w\"=str(3):\"x\"\n", "line 6: data"},
+        {good + "[B\n", "line 6: key name"},
+        {good + "junk\n", "line 6: neither"},
         {"WINE REGISTRY Version 2\n\"v\"=\"x\"\n", "line 2: a value stands before the first key"},
-        {good + std::string("\"w\"=\"a\0b\"\n", 11), "line 6: it holds a NUL byte"},
+        {good + std::string("\"w\"=\"a\0b\"\n", 11), "line 6: holds a NUL byte"},
     };
     for (const auto& [text, reason] : bad) {
         std::string why;

@@ -22,8 +22,11 @@ UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
 
 } // namespace
 
+// 0 with the reason as the last error where Wine would refuse the prefix.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    const auto directory = WindowsDirectory();
+    LSTATUS refusal = ERROR_SUCCESS;
+    const auto directory = WindowsDirectory(&refusal);
+    if (!directory) SetLastError(static_cast<DWORD>(refusal));
     return directory ? CopyOut(*directory, buffer, size) : 0;
 }
 

@@ -88,7 +88,7 @@ LSTATUS CreateKey(LPCSTR subKey, PHKEY result, LPDWORD disposition) {
         if (CrossesRegLink(gSession.hive, *ref)) {
             // The first key refused is the one the message names.
             if (gSession.refusal == ERROR_SUCCESS)
-                SetErrorDetail(ERROR_NOT_SUPPORTED, std::string("HKEY_CURRENT_USER\\") + subKey);
+                SetErrorDetail(ERROR_NOT_SUPPORTED, subKey);
             gSession.refusal = ERROR_NOT_SUPPORTED;
             return ERROR_NOT_SUPPORTED;
         }

@@ -1,4 +1,4 @@
-// lstrlenA, lstrcatA, wsprintfA and FormatMessageA.
+// lstrlenA, lstrcatA, wsprintfA, FormatMessageA, GetLastError and SetLastError.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,33 +10,38 @@
 
 namespace {
 
-// Texts of the errors that the registry functions return; each says what to
-// do. "%s" marks where the error's detail goes, in parentheses.
+// What FormatMessageA says of each error code that the stand-in's functions
+// return. Each text gives the cause, then "; " and what to do, in lower case
+// and without a final period: the run puts the program's name before it and
+// the counts and the code after it, all in one line of about 100
+// characters. A code whose failure comes with a detail (the line of user.reg
+// that was refused, the path that Wine would not take) has a second text
+// with "%s" where the detail goes, used when SetErrorDetail gave one.
 struct ErrorText {
     LSTATUS code;
     const char* text;
+    const char* withDetail; // nullptr: the code has no detail
 };
 
 const ErrorText kErrorTexts[] = {
-    {ERROR_SUCCESS, "The operation completed successfully."},
-    {ERROR_FILE_NOT_FOUND, "The file was not found."},
-    {ERROR_PATH_NOT_FOUND, "The Wine prefix could not be found; set WINEPREFIX or HOME and run again."},
-    {ERROR_ACCESS_DENIED, "Access to the Wine prefix's user.reg was denied; make it and its directory writable "
-                          "for this user and run again."},
-    {ERROR_INVALID_HANDLE, "The registry key is not open."},
-    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory; close other programs and run again."},
-    {ERROR_SHARING_VIOLATION, "A wineserver is running for this Wine prefix and would overwrite user.reg; close "
-                              "the Wine programs or run 'wineserver -k', then run again."},
-    {ERROR_DISK_FULL, "The disk is full; user.reg was left as it was. Free some space and run again."},
-    {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
-    {ERROR_BADDB, "The prefix's user.reg is not a Wine registry file as Wine reads it%s, so it was left as it "
-                  "was; repair or remove it and run again."},
-    {ERROR_NOT_SUPPORTED, "A key on the path of the migrated values is a registry link in the prefix's user.reg%s; "
-                          "links are not followed here, so user.reg was left as it was. Run the Windows program "
-                          "under Wine, or remove the link, and run again."},
-    {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written, and was left as it was; check the Wine "
-                               "prefix's files and run again."},
+    {ERROR_SUCCESS, "the operation completed successfully", nullptr},
+    {ERROR_FILE_NOT_FOUND, "a file was not found", nullptr},
+    {ERROR_PATH_NOT_FOUND, "the Wine prefix was not found; set WINEPREFIX to it", "%s; set WINEPREFIX"},
+    {ERROR_ACCESS_DENIED, "user.reg or its directory is read-only; make both writable", nullptr},
+    {ERROR_INVALID_HANDLE, "the registry key is not open", nullptr},
+    {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close programs or lower [MRU] FileCount", nullptr},
+    {ERROR_SHARING_VIOLATION, "Wine is running in this prefix; run 'wineserver -k' first", nullptr},
+    {ERROR_INVALID_PARAMETER, "the parameter is incorrect", nullptr},
+    {ERROR_DISK_FULL, "the disk is full; free some space", nullptr},
+    {ERROR_BAD_PATHNAME, "the Wine prefix's path is not absolute; use a full path", "%s; use a full path"},
+    {ERROR_FILENAME_EXCED_RANGE, "the Wine prefix's path is too long for Tavik.ini's; use a shorter one", nullptr},
+    {ERROR_DIRECTORY, "the Wine prefix is not a directory; fix WINEPREFIX", "%s; fix WINEPREFIX"},
+    {ERROR_BADDB, "user.reg is not a Wine registry file; move it away", "user.reg %s; fix it"},
+    {ERROR_NOT_SUPPORTED, "a key is behind a registry link; remove the link", "%s is behind a registry link; remove it"},
+    {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written; check the prefix's files", nullptr},
 };
+
+DWORD gLastError = ERROR_SUCCESS;
 
 std::map<LSTATUS, std::string>& Details() {
     static std::map<LSTATUS, std::string> details;
@@ -126,13 +131,22 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
     for (const ErrorText& error : kErrorTexts) {
         if (static_cast<DWORD>(error.code) != messageId) continue;
         std::string text = error.text;
-        if (const std::size_t mark = text.find("%s"); mark != std::string::npos) {
-            const auto detail = Details().find(error.code);
-            text.replace(mark, 2, detail == Details().end() ? "" : " (" + detail->second + ")");
+        const auto detail = Details().find(error.code);
+        if (error.withDetail && detail != Details().end()) {
+            text = error.withDetail;
+            text.replace(text.find("%s"), 2, detail->second);
         }
         if (text.size() + 1 > size) return 0;
         std::memcpy(buffer, text.c_str(), text.size() + 1);
         return static_cast<DWORD>(text.size());
     }
     return 0;
+}
+
+DWORD GetLastError() {
+    return gLastError;
+}
+
+void SetLastError(DWORD error) {
+    gLastError = error;
 }

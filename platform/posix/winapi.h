@@ -60,6 +60,9 @@ constexpr LSTATUS ERROR_SHARING_VIOLATION = 32;
 constexpr LSTATUS ERROR_NOT_SUPPORTED = 50;
 constexpr LSTATUS ERROR_DISK_FULL = 112;
 constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
+constexpr LSTATUS ERROR_BAD_PATHNAME = 161;
+constexpr LSTATUS ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LSTATUS ERROR_DIRECTORY = 267;
 constexpr LSTATUS ERROR_BADDB = 1009;
 constexpr LSTATUS ERROR_REGISTRY_IO_FAILED = 1016;
 
@@ -73,12 +76,14 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
                                LPCSTR fileName);
 
-// Strings and messages (kernel32, user32).
+// Strings, messages and the calling thread's last error (kernel32, user32).
 int lstrlenA(LPCSTR text);
 LPSTR lstrcatA(LPSTR destination, LPCSTR source);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      void* arguments);
+DWORD GetLastError();
+void SetLastError(DWORD error);
 
 // Registry (advapi32), over the prefix's user.reg. The first call reads it
 // under the prefix's lock; the values set are kept in memory and reach

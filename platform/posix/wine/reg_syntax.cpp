@@ -135,7 +135,7 @@ bool ParseDword(std::string_view text, RegValueLine& value, std::string* why) {
     while (end < text.size() && IsHexDigit(text[end]) && end - start < 9) number = number * 16 + HexValue(text[end++]);
     const bool ends = end == text.size() || IsBlank(text[end]) || text[end] == ';';
     if (end == start || end - start > 8 || !ends) {
-        if (why) *why = "its dword is not 1 to 8 hex digits";
+        if (why) *why = "dword is not 1-8 hex digits";
         return false;
     }
     for (int shift = 0; shift < 32; shift += 8) value.data.push_back(static_cast<char>(number >> shift));
@@ -153,7 +153,7 @@ bool ParseHexData(std::string_view text, std::string_view& rest, RegValueLine& v
             unsigned byte = 0;
             while (pos < text.size() && IsHexDigit(text[pos]) && pos - start < 3) byte = byte * 16 + HexValue(text[pos++]);
             if (pos - start > 2 || byte > 0xFF) {
-                if (why) *why = "a byte of its hex data is larger than ff";
+                if (why) *why = "a hex byte is larger than ff";
                 return false;
             }
             value.data.push_back(static_cast<char>(byte));
@@ -163,11 +163,11 @@ bool ParseHexData(std::string_view text, std::string_view& rest, RegValueLine& v
         pos = SkipBlanks(text, pos);
         if (pos == text.size()) return true;
         if (text[pos] != '\\') {
-            if (why) *why = "its hex data holds something other than hex bytes";
+            if (why) *why = "hex data holds other than hex bytes";
             return false;
         }
         if (rest.empty()) {
-            if (why) *why = "its hex data goes on past the end of the file";
+            if (why) *why = "hex data goes on past the end of the file";
             return false;
         }
         text = NextRegLine(rest);
@@ -283,7 +283,7 @@ RegLineKind ClassifyRegLine(std::string_view& line) {
 bool ParseRegKeyLine(std::string_view line, RegKeyLine& key, std::string* why) {
     const std::size_t after = ReadRegString(line, 1, ']', nullptr);
     if (after == std::string_view::npos) {
-        if (why) *why = "its key name has no closing \"]\"";
+        if (why) *why = "key name has no closing \"]\"";
         return false;
     }
     // Elements are separated by an escaped backslash, "\\" in the file.
@@ -300,7 +300,7 @@ bool ParseRegKeyLine(std::string_view line, RegKeyLine& key, std::string* why) {
         std::u16string name;
         ReadRegString(text, 0, '\0', &name);
         if (name.find(u'\\') != std::u16string::npos) {
-            if (why) *why = "its key name holds an escaped backslash";
+            if (why) *why = "key name holds an escaped backslash";
             return false;
         }
         if (!name.empty()) {
@@ -331,14 +331,14 @@ bool ParseValue(std::string_view line, std::string_view& rest, RegValueLine& val
     if (line[0] == '"') {
         pos = ReadRegString(line, 1, '"', decode ? &value.name : nullptr);
         if (pos == std::string_view::npos) {
-            if (why) *why = "its value name has no closing quote";
+            if (why) *why = "value name has no closing quote";
             return false;
         }
     }
     value.nameLength = pos;
     const std::size_t equals = SkipBlanks(line, pos);
     if (equals >= line.size() || line[equals] != '=') {
-        if (why) *why = "its value name is not followed by \"=\"";
+        if (why) *why = "value name is not followed by \"=\"";
         return false;
     }
     pos = SkipBlanks(line, equals + 1);
@@ -356,12 +356,12 @@ bool ParseValue(std::string_view line, std::string_view& rest, RegValueLine& val
         std::size_t end = 4;
         while (end < data.size() && IsHexDigit(data[end]) && end < 12) value.type = value.type * 16 + HexValue(data[end++]);
         if (end == 4 || data.substr(end, 2) != "):") {
-            if (why) *why = "its data type is not hex(<type>):";
+            if (why) *why = "data type is not hex(<type>):";
             return false;
         }
         tagLength = end + 2;
     } else {
-        if (why) *why = "its data is of no type that Wine knows";
+        if (why) *why = "data is of no type that Wine knows";
         return false;
     }
     const std::string_view body = data.substr(tagLength);
@@ -370,7 +370,7 @@ bool ParseValue(std::string_view line, std::string_view& rest, RegValueLine& val
         std::u16string text;
         const std::size_t end = ReadRegString(body, 0, '"', decode ? &text : nullptr);
         if (end == std::string_view::npos) {
-            if (why) *why = "its string has no closing quote";
+            if (why) *why = "string has no closing quote";
             return false;
         }
         if (!decode) return true;

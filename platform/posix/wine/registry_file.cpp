@@ -241,8 +241,9 @@ std::string DirectoryOf(const std::string& path) {
 
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     assert(file.lockFd < 0 && "loaded twice without a release");
-    const auto prefix = WinePrefixDirectory();
-    if (!prefix) return ERROR_PATH_NOT_FOUND;
+    LSTATUS refusal = ERROR_PATH_NOT_FOUND;
+    const auto prefix = WinePrefixDirectory(&refusal);
+    if (!prefix) return refusal;
     file.prefix = *prefix;
     struct stat info;
     if (::stat(file.prefix.c_str(), &info) != 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);

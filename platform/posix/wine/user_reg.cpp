@@ -403,10 +403,10 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
     // The loader reads lines as C strings: a NUL would cut one in two.
     if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
         lineNumber = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
-        return fail("it holds a NUL byte");
+        return fail("holds a NUL byte");
     }
     std::string_view rest = text;
-    if (NextRegLine(rest) != kRegSignature) return fail("it does not start with \"WINE REGISTRY Version 2\"");
+    if (NextRegLine(rest) != kRegSignature) return fail("does not start with \"WINE REGISTRY Version 2\"");
 
     // A block per key line, and room for the few keys a run adds: moving
     // every block to grow by one touches as much new memory as the file.
@@ -437,7 +437,7 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
         case RegLineKind::Option:
             if (blockStart == std::string_view::npos) {
                 if (const auto arch = RegArchOption(line); arch && !IsKnownRegArch(*arch))
-                    return fail("its architecture is neither win32 nor win64");
+                    return fail("architecture is neither win32 nor win64");
             } else if (line.rfind("#link", 0) == 0) {
                 hive.blocks.back().isLink = true;
             }
@@ -458,7 +458,7 @@ std::optional<UserReg> ParseUserReg(LargeText&& read, std::string* reason) {
             break;
         }
         case RegLineKind::Unknown:
-            return fail("it is neither a key, a value, an option nor a comment");
+            return fail("neither a key, a value, an option nor a comment");
         }
     }
     closeBlock(text.size());

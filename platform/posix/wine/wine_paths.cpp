@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 #include <strings.h>
 
+#include "error_detail.h"
 #include "read_whole_file.h"
 #include "text_lines.h"
 
@@ -47,27 +49,39 @@ std::optional<std::string> UserHome() {
 
 } // namespace
 
-std::optional<std::string> WinePrefixDirectory() {
+std::optional<std::string> WinePrefixDirectory(LSTATUS* refusal) {
+    auto refuse = [refusal](LSTATUS code, std::string words) -> std::optional<std::string> {
+        SetErrorDetail(code, std::move(words));
+        if (refusal) *refusal = code;
+        return std::nullopt;
+    };
     std::string prefix;
-    if (const char* configured = std::getenv("WINEPREFIX"); configured && *configured) {
+    if (const char* configured = std::getenv("WINEPREFIX")) {
         prefix = configured;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && *home) {
-            prefix = home;
-        } else {
-            const auto userHome = UserHome();
-            if (!userHome) return std::nullopt;
-            prefix = *userHome;
-        }
+        if (prefix.empty() || prefix.front() != '/')
+            return refuse(ERROR_BAD_PATHNAME, "invalid WINEPREFIX '" + prefix + "': not an absolute path");
+    } else if (const char* home = std::getenv("HOME")) {
+        prefix = home;
+        if (prefix.empty() || prefix.front() != '/')
+            return refuse(ERROR_BAD_PATHNAME, "invalid HOME '" + prefix + "': not an absolute path");
         prefix += "/.wine";
+    } else {
+        const auto userHome = UserHome();
+        if (!userHome)
+            return refuse(ERROR_PATH_NOT_FOUND, "no home directory: HOME is not set and /etc/passwd names none");
+        prefix = *userHome + "/.wine";
     }
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    // One that does not exist is no refusal: the profile is missing then.
+    struct stat info;
+    const bool exists = ::stat(prefix.c_str(), &info) == 0;
+    if ((exists && !S_ISDIR(info.st_mode)) || (!exists && errno == ENOTDIR))
+        return refuse(ERROR_DIRECTORY, "cannot use directory " + prefix + ": not a directory");
     return prefix;
 }
 
-std::optional<std::string> WindowsDirectory() {
-    const auto prefix = WinePrefixDirectory();
+std::optional<std::string> WindowsDirectory(LSTATUS* refusal) {
+    const auto prefix = WinePrefixDirectory(refusal);
     if (!prefix) return std::nullopt;
     return *prefix + "/drive_c/windows";
 }
