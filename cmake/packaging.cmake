@@ -53,7 +53,14 @@ else()
   endif()
   # gzip -n: no name and no time stamp in the compressed files.
   find_program(GZIP gzip REQUIRED)
-  configure_file(docs/tavikmigrate.1 tavikmigrate.1 @ONLY)
+  # The manual page carries its version and date itself, so that it reads the
+  # same from the source tree; its version must be that of project().
+  file(STRINGS docs/tavikmigrate.1 manual_title REGEX "^\\.TH ")
+  if(NOT manual_title MATCHES "^\\.TH TAVIKMIGRATE 1 [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] \"tavikmigrate ${PROJECT_VERSION}\" ")
+    message(FATAL_ERROR "docs/tavikmigrate.1: its .TH line must carry a date (YYYY-MM-DD) and \"tavikmigrate "
+      "${PROJECT_VERSION}\", the version of project(): ${manual_title}")
+  endif()
+  configure_file(docs/tavikmigrate.1 tavikmigrate.1 COPYONLY)
   set(compressed tavikmigrate.1)
   if(debian_package)
     string(TIMESTAMP RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
