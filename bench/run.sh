@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Builds the release configuration (and the DEB's dynamically linked program,
 # build-debian/) and prints the benchmark table (also written as
-# build/bench/results.csv). Needs what the tests need.
+# build/bench/results.csv). Needs what the tests need. Its options are
+# bench/bench.py's: bench/run.sh --help lists them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The options are checked, and --help answered, before the build.
+for argument in "$@"; do
+  [[ $argument == -h || $argument == --help ]] && exec python3 bench/bench.py --help
+done
+python3 -B -c 'import sys; sys.path.insert(0, "bench"); import bench; bench.parse_arguments()' "$@"
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 # The DEB's program, linked dynamically: one row of its own.

@@ -2,8 +2,18 @@
 # Installs those of the Debian packages given as arguments that are missing:
 # through apt-get when this runs as root (adding the i386 architecture for
 # packages that name it), otherwise naming them and failing.
-# Usage: scripts/ensure-packages.sh PACKAGE...
 set -euo pipefail
+usage="Usage: scripts/ensure-packages.sh PACKAGE...
+
+Installs those of the Debian packages named that are missing, through
+apt-get when run as root; otherwise names them and fails.
+Exit status: 0 all are installed; 1 some are missing and this is not root."
+for argument in "$@"; do
+  case $argument in
+    -h | --help) echo "$usage"; exit 0 ;;
+    -* | '') echo "ensure-packages.sh: unknown option '$argument'; see 'scripts/ensure-packages.sh --help'" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for package in "$@"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

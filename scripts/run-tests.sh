@@ -6,9 +6,23 @@
 # the tests need when they are missing and this runs as root; otherwise
 # names them and stops.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+usage="Usage: scripts/run-tests.sh [--quick]
+
+Installs what the build and the tests need (as root), builds, and runs the
+test suite with CTest; then, without --quick, the suite under the
+sanitizers, a minute of fuzzing per target and the reproducibility check.
+  --quick    the suite alone: the everyday command
+  -h, --help print this help and exit
+Exit status: 0 every test passed; otherwise the failing step's."
 quick=0
-[[ ${1:-} == --quick ]] && quick=1
+for argument in "$@"; do
+  case $argument in
+    --quick) quick=1 ;;
+    -h | --help) echo "$usage"; exit 0 ;;
+    *) echo "run-tests.sh: unknown option '$argument'; see 'scripts/run-tests.sh --help'" >&2; exit 2 ;;
+  esac
+done
+cd "$(dirname "$0")/.."
 
 # wine32:i386 is installed everywhere; where the kernel runs no 32-bit code
 # the tests run the x86-64 Windows build under wine64 instead. The last four

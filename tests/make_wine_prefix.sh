@@ -6,6 +6,14 @@
 # Usage: make_wine_prefix.sh PREFIX WINE_COMMAND
 #        make_wine_prefix.sh --copy PREFIX COPY
 set -euo pipefail
+if [[ ${1-} == -h || ${1-} == --help ]]; then
+  sed -n '2,/^#  *make_wine_prefix.sh --copy/s/^# \{0,1\}//p' "$0"
+  exit 0
+fi
+if (($# != 2 && $# != 3)) || { (($# == 3)) && [[ $1 != --copy ]]; } || [[ $1 == -* && $# == 2 ]]; then
+  echo "make_wine_prefix.sh: expected PREFIX WINE_COMMAND or --copy PREFIX COPY; see --help" >&2
+  exit 2
+fi
 if [[ $1 == --copy ]]; then
   cp -al "$2" "$3"
   for hive in system.reg user.reg userdef.reg; do cp --remove-destination "$2/$hive" "$3/$hive"; done

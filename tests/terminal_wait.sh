@@ -7,6 +7,14 @@
 # COMMAND --help ends at once, with no key pressed and no message.
 # Usage: [CTRL_C=1] [ANSWERS_HELP=1] terminal_wait.sh BASE_PREFIX COMMAND...
 set -uo pipefail
+if [[ ${1-} == -h || ${1-} == --help ]]; then
+  sed -n '2,/^# Usage:/s/^# \{0,1\}//p' "$0"
+  exit 0
+fi
+if (($# < 2)); then
+  echo "terminal_wait.sh: expected BASE_PREFIX COMMAND...; see --help" >&2
+  exit 2
+fi
 base=$1; shift
 command=("$@")
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-terminal-XXXXXX")
