@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform.h"
 #include "wine_paths.h"
@@ -80,14 +81,15 @@ void ExplainMissingProfile() {
     if (!prefix) return;
     const char* source = std::getenv("WINEPREFIX") ? "from WINEPREFIX" : "WINEPREFIX is not set";
     struct stat info;
-    if (::stat(prefix->c_str(), &info) != 0) {
-        if (errno == ENOENT)
-            std::fprintf(stderr, "%sno Wine prefix at %s (%s); set WINEPREFIX to the prefix\n", kMessagePrefix,
-                         prefix->c_str(), source);
-        else
-            std::fprintf(stderr, "%scannot reach the Wine prefix %s (%s): %s\n", kMessagePrefix, prefix->c_str(),
-                         source, std::strerror(errno));
-    } else if (::stat(WindowsDirectory()->c_str(), &info) != 0) {
+    const std::string windows = *WindowsDirectory();
+    if (::stat(windows.c_str(), &info) == 0) return; // only the profile is missing
+    if (errno != ENOENT && errno != ENOTDIR) {
+        std::fprintf(stderr, "%scannot reach %s (%s): %s\n", kMessagePrefix, windows.c_str(), source,
+                     std::strerror(errno));
+    } else if (::stat(prefix->c_str(), &info) != 0) {
+        std::fprintf(stderr, "%sno Wine prefix at %s (%s); set WINEPREFIX to the prefix\n", kMessagePrefix,
+                     prefix->c_str(), source);
+    } else {
         std::fprintf(stderr, "%s%s (%s) has no drive_c/windows; set WINEPREFIX to a Wine prefix\n", kMessagePrefix,
                      prefix->c_str(), source);
     }
