@@ -33,6 +33,28 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
     }
 }
 
+constexpr char16_t kReplacement = 0xFFFD;
+
+// A UTF-8 lead byte: how many continuation bytes it takes (none: it is no
+// lead byte), and the range that the first of them must be in. Outside it,
+// and yet a continuation byte, it makes an overlong form (after E0 or F0), a
+// surrogate (after ED) or a value above U+10FFFF (after F4).
+struct Utf8Lead {
+    std::size_t following;
+    unsigned char secondLow, secondHigh;
+};
+
+Utf8Lead ReadUtf8Lead(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF};
+    if (lead == 0xE0) return {2, 0xA0, 0xBF};
+    if (lead == 0xED) return {2, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF};
+    if (lead == 0xF0) return {3, 0x90, 0xBF};
+    if (lead == 0xF4) return {3, 0x80, 0x8F};
+    if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF};
+    return {0, 0, 0};
+}
+
 } // namespace
 
 std::u16string DecodeCp1252(std::string_view bytes) {
@@ -56,27 +78,35 @@ std::string EncodeCp1252(std::u16string_view text) {
 std::u16string DecodeUtf8(std::string_view bytes) {
     std::u16string text;
     text.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                   : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-        char32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool valid = length > 0 && i + length <= bytes.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        valid = valid && !(length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) &&
-                !(length == 4 && (cp < 0x10000 || cp > 0x10FFFF));
-        if (!valid) {
-            text.push_back(0xFFFD);
-            ++i;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[at++]);
+        if (lead < 0x80) {
+            text.push_back(lead);
             continue;
         }
-        AppendCodePoint(text, cp);
-        i += length;
+        const Utf8Lead shape = ReadUtf8Lead(lead);
+        if (shape.following == 0) {
+            text.push_back(kReplacement);
+            continue;
+        }
+        // Too few bytes left for the sequence: one replacement ends the text.
+        if (bytes.size() - at < shape.following) {
+            text.push_back(kReplacement);
+            break;
+        }
+        char32_t cp = lead & (0x3F >> shape.following);
+        bool bad = false;
+        for (std::size_t taken = 0; taken < shape.following && !bad; ++taken) {
+            const auto next = static_cast<unsigned char>(bytes[at]);
+            bad = (next & 0xC0) != 0x80;
+            if (bad) break; // not a continuation byte: it is read on its own
+            ++at;
+            bad = taken == 0 && (next < shape.secondLow || next > shape.secondHigh);
+            cp = cp << 6 | (next & 0x3F);
+        }
+        if (bad) text.push_back(kReplacement);
+        else AppendCodePoint(text, cp);
     }
     return text;
 }

@@ -21,8 +21,20 @@ inline char16_t DecodeCp1252Byte(unsigned char byte) {
 std::string EncodeCp1252(std::u16string_view text);
 // UTF-16 code units as little-endian bytes, as the registry holds text.
 std::string EncodeUtf16Le(std::u16string_view text);
-// UTF-8 (invalid sequences become U+FFFD) and UTF-16 into UTF-16 code units.
+// UTF-8 into UTF-16 code units as Wine's MultiByteToWideChar decodes it (a
+// profile with a byte order mark; Unix file names, in ntdll). What is not a
+// valid sequence becomes U+FFFD, one for each of these pieces, and reading
+// goes on after the piece:
+// - a byte that is no lead byte (80 to C1, F5 to FF), alone;
+// - a sequence cut by a byte that is no continuation byte: the bytes before
+//   that byte;
+// - a lead byte and a first continuation byte that it does not take (E0 80,
+//   ED A0, F0 8F, F4 90: overlong, surrogate, above U+10FFFF): the two;
+// - a lead byte with fewer bytes after it than its sequence needs: it and
+//   them, whatever they are, to the end of the text (F0 41 at the end is one
+//   U+FFFD).
 std::u16string DecodeUtf8(std::string_view bytes);
+// UTF-16 into code units.
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
 
 // UTF-16 code units one by one, each written as UTF-8 writes a code point
