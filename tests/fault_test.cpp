@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <random>
 #include <regex>
@@ -189,21 +190,109 @@ TEST(Faults, EightRunsAtOnceOnOneFileTakeTurns) {
 
 } // namespace
 
-// A corrupt count asks for more values than memory holds: every File<n> up to
-// it is written, the absent ones empty. The run must end as on a full disk.
-TEST(Faults, CountBeyondMemoryLeavesTheOldFile) {
+// Memory running out in any phase of a run ends it as a full disk does:
+// exit status 2, one line that names the shortage, user.reg byte for byte as
+// it was and no new file beside it. The run is given a limit of address
+// space (the program needs about 1.5 MB of it); each case is sized so that
+// the run gets to its phase and runs short there, as strace showed while the
+// sizes were chosen.
+class MemoryLimit : public ::testing::Test {
+protected:
+    void SetUp() override {
 #ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizers' runtime reserves more address space than the limit allows";
+        GTEST_SKIP() << "the sanitizers' runtime reserves more address space than the limits allow";
 #endif
-    WinePrefix prefix;
-    prefix.WriteProfile("[MRU]\r\nFileCount=20000000\r\nFile1=C:\\kept.sav\r\n");
-    const std::string old = ReadFile(prefix.UserReg());
-    // 256 MB of address space: a few million values fit, twenty million do not.
-    const ProcessResult run =
-        prefix.Run({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", NativeProgram().front()});
-    EXPECT_EQ(run.exitStatus, 2);
-    EXPECT_TRUE(std::regex_match(run.err, std::regex("tavikmigrate: out of memory; [^\n]*FileCount \\(0 of [0-9]+ stored, error 8\\)\n")))
-        << run.err;
-    EXPECT_EQ(OwnMessageProblem(run.err), "");
-    EXPECT_EQ(ReadFile(prefix.UserReg()), old);
+    }
+
+    ProcessResult RunWithin(int megabytes) const {
+        return prefix_.Run({"/bin/sh", "-c", "ulimit -v " + std::to_string(megabytes * 1024) + " && exec \"$0\"",
+                            NativeProgram().front()});
+    }
+
+    void ExpectShortage(int megabytes) const {
+        // user.reg may be too large to read here too: its size tells then.
+        const bool existed = fs::exists(prefix_.UserReg());
+        const auto size = existed ? fs::file_size(prefix_.UserReg()) : 0;
+        const bool readable = size < (std::uintmax_t{1} << 30);
+        const std::string old = existed && readable ? ReadFile(prefix_.UserReg()) : "";
+        const ProcessResult run = RunWithin(megabytes);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_TRUE(std::regex_match(run.err, std::regex("tavikmigrate: out of memory; [^\n]*, error 8\)\n"))) << run.err;
+        EXPECT_EQ(OwnMessageProblem(run.err), "");
+        EXPECT_FALSE(fs::exists(prefix_.Path() + "/.user.reg.tavik-new")) << "the new file is left";
+        ASSERT_EQ(fs::exists(prefix_.UserReg()), existed);
+        if (!existed) return;
+        EXPECT_EQ(fs::file_size(prefix_.UserReg()), size);
+        EXPECT_TRUE(!readable || ReadFile(prefix_.UserReg()) == old) << "user.reg changed";
+    }
+
+    // Adds `count` blocks to user.reg, each with `valueBytes` of value.
+    void AppendBlocks(int count, std::size_t valueBytes) const {
+        std::string text = ReadFile(prefix_.UserReg());
+        for (int k = 0; k < count; ++k) {
+            text += "\n[Software\\\\Appended\\\\K" + std::to_string(k) + "] 1700000000\n";
+            if (valueBytes) text += "\"v\"=\"" + std::string(valueBytes, 'v') + "\"\n";
+        }
+        WriteFile(prefix_.UserReg(), text);
+    }
+
+    WinePrefix prefix_;
+};
+
+// 22 MB of user.reg do not fit in 20 MB.
+TEST_F(MemoryLimit, ReadingALargeUserReg) {
+    prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE));
+    AppendBlocks(22, 1 << 20);
+    ExpectShortage(20);
+}
+
+// A sparse user.reg as large as a file can be (on tmpfs) is larger than any
+// string can be: its size alone says so.
+TEST_F(MemoryLimit, UserRegLargerThanAnyString) {
+    prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE));
+    const std::string sparse = "/dev/shm/tavik-sparse-" + std::to_string(::getpid()) + ".reg";
+    WriteFile(sparse, "");
+    std::error_code error;
+    fs::resize_file(sparse, std::numeric_limits<std::int64_t>::max(), error);
+    if (error) {
+        fs::remove(sparse);
+        GTEST_SKIP() << "no tmpfs at /dev/shm for a sparse file of 8 EiB";
+    }
+    fs::remove(prefix_.UserReg());
+    fs::create_symlink(sparse, prefix_.UserReg());
+    ExpectShortage(256);
+    fs::remove(sparse);
+}
+
+// 8 MB of user.reg fit in 20 MB, their 200 000 keys do not.
+TEST_F(MemoryLimit, ParsingAUserRegOfManyKeys) {
+    prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE));
+    AppendBlocks(200000, 0);
+    ExpectShortage(20);
+}
+
+// A corrupt count asks for more values than memory holds: every File<n> up
+// to it is written, the absent ones empty.
+TEST_F(MemoryLimit, SettingMoreValuesThanFit) {
+    prefix_.WriteProfile("[MRU]\r\nFileCount=20000000\r\nFile1=C:\\kept.sav\r\n");
+    ExpectShortage(256);
+}
+
+// A million values fit in 96 MB; sorting them for the new text does not.
+TEST_F(MemoryLimit, WritingTheNewText) {
+    prefix_.WriteProfile("[MRU]\r\nFileCount=1000000\r\n");
+    ExpectShortage(96);
+}
+
+// A 29 MB profile does not fit in 20 MB; 8 MB of UTF-8 fit, but not once
+// decoded.
+TEST_F(MemoryLimit, ReadingALargeProfile) {
+    for (const bool utf8 : {false, true}) {
+        std::string value;
+        for (int c = 0; c < (utf8 ? 60 : 280); ++c) value += utf8 ? "\xC3\xA9" : "p";
+        std::string profile = std::string(utf8 ? "\xEF\xBB\xBF" : "") + "[Files]\r\nLastDocument=C:\\large.sav\r\n[Pad]\r\n";
+        for (int k = 0; k < (utf8 ? 60000 : 100000); ++k) profile += "Pad" + std::to_string(k) + "=" + value + "\r\n";
+        prefix_.WriteProfile(profile);
+        ExpectShortage(20);
+    }
 }

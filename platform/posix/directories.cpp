@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "memory_shortage.h"
 #include "text_encoding.h"
 #include "winapi.h"
 #include "wine_current_directory.h"
@@ -24,23 +25,38 @@ UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
 
 // 0 with the reason as the last error where Wine would refuse the prefix.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    LSTATUS refusal = ERROR_SUCCESS;
-    const auto directory = WindowsDirectory(&refusal);
-    if (!directory) SetLastError(static_cast<DWORD>(refusal));
-    return directory ? CopyOut(*directory, buffer, size) : 0;
+    return UnlessMemoryRunsShort(
+        [&] {
+            LSTATUS refusal = ERROR_SUCCESS;
+            const auto directory = WindowsDirectory(&refusal);
+            if (!directory) SetLastError(static_cast<DWORD>(refusal));
+            return directory ? CopyOut(*directory, buffer, size) : 0;
+        },
+        [] { return UINT{0}; });
 }
 
 // The directory Wine would give the Windows program started here, so that the
 // emulator under Wine can use it; 0 where we cannot tell what Wine would give.
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    const auto prefix = WinePrefixDirectory();
-    const auto directory = prefix ? WineCurrentDirectory(*prefix) : std::nullopt;
-    return directory ? CopyOut(EncodeCp1252(*directory), buffer, size) : 0;
+    return UnlessMemoryRunsShort(
+        [&] {
+            const auto prefix = WinePrefixDirectory();
+            const auto directory = prefix ? WineCurrentDirectory(*prefix) : std::nullopt;
+            return directory ? CopyOut(EncodeCp1252(*directory), buffer, size) : 0;
+        },
+        [] { return DWORD{0}; });
 }
 
+// Where memory runs out the file's presence is unknown: it is taken to be
+// there, so that the run goes on to the registry, which reports the shortage
+// (a missing profile would end the run as though all were well).
 DWORD GetFileAttributesA(LPCSTR path) {
-    const auto found = FindFileIgnoringCase(path);
-    struct stat info;
-    if (!found || ::stat(found->c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
-    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    return UnlessMemoryRunsShort(
+        [&] {
+            const auto found = FindFileIgnoringCase(path);
+            struct stat info;
+            if (!found || ::stat(found->c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
+            return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        },
+        [] { return FILE_ATTRIBUTE_NORMAL; });
 }

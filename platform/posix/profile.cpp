@@ -2,7 +2,6 @@
 // Wine's do. The file is parsed once and kept until it changes on disk.
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "memory_shortage.h"
@@ -59,36 +58,39 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     buffer[0] = '\0';
     // Listing sections or keys (a null section or key) is not needed here.
     if (!section || !key || !fileName || MemoryRanShort()) return 0;
-    try {
-        const Profile* profile = nullptr;
-        const ProfileState state = OpenProfile(fileName, &profile);
-        if (state == ProfileState::Parsed && !profile->unitsAsUtf8)
-            return CopyFromEightBitProfile(*profile, section, key, defaultValue, buffer, size);
-        const std::string text = EncodeCp1252(
-            ProfileString(state, profile, section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size));
-        const std::size_t length = std::min<std::size_t>(text.size(), size - 1);
-        std::memcpy(buffer, text.data(), length);
-        buffer[length] = '\0';
-        return static_cast<DWORD>(length);
-    } catch (const std::bad_alloc&) {
-        ForgetProfiles();
-        NoteMemoryShortage();
-        return 0;
-    }
+    return UnlessMemoryRunsShort(
+        [&] {
+            const Profile* profile = nullptr;
+            const ProfileState state = OpenProfile(fileName, &profile);
+            if (state == ProfileState::Parsed && !profile->unitsAsUtf8)
+                return CopyFromEightBitProfile(*profile, section, key, defaultValue, buffer, size);
+            const std::string text = EncodeCp1252(
+                ProfileString(state, profile, section, key, DecodeCp1252(defaultValue ? defaultValue : ""), size));
+            const std::size_t length = std::min<std::size_t>(text.size(), size - 1);
+            std::memcpy(buffer, text.data(), length);
+            buffer[length] = '\0';
+            return static_cast<DWORD>(length);
+        },
+        [&] {
+            ForgetProfiles();
+            buffer[0] = '\0';
+            return DWORD{0};
+        });
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
     if (!section || !key || !fileName || MemoryRanShort()) return static_cast<UINT>(defaultValue);
-    try {
-        const Profile* profile = nullptr;
-        const ProfileState state = OpenProfile(fileName, &profile);
-        // Wine reads an integer entry through a buffer of 30 characters.
-        const std::u16string text = ProfileString(state, profile, section, key, u"", 30);
-        if (text.empty()) return static_cast<UINT>(defaultValue);
-        return ProfileStringToInteger(text);
-    } catch (const std::bad_alloc&) {
-        ForgetProfiles();
-        NoteMemoryShortage();
-        return static_cast<UINT>(defaultValue);
-    }
+    return UnlessMemoryRunsShort(
+        [&] {
+            const Profile* profile = nullptr;
+            const ProfileState state = OpenProfile(fileName, &profile);
+            // Wine reads an integer entry through a buffer of 30 characters.
+            const std::u16string text = ProfileString(state, profile, section, key, u"", 30);
+            if (text.empty()) return static_cast<UINT>(defaultValue);
+            return static_cast<UINT>(ProfileStringToInteger(text));
+        },
+        [&] {
+            ForgetProfiles();
+            return static_cast<UINT>(defaultValue);
+        });
 }

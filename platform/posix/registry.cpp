@@ -3,7 +3,6 @@
 // the values stay in memory until RegFlushKey(HKEY_CURRENT_USER) writes them
 // all at once, so a run that dies earlier leaves user.reg as it was.
 #include <memory>
-#include <new>
 #include <string>
 
 #include "error_detail.h"
@@ -42,10 +41,10 @@ struct RegistrySession {
 // than writing it.
 RegistrySession& gSession = *new RegistrySession;
 
-// Ends the session's edits when memory ran out: the hive, perhaps half
-// changed, goes, and nothing is saved.
+// Ends the session's edits when memory ran out (UnlessMemoryRunsShort has
+// noted it): the hive, perhaps half read or changed, goes, and nothing is
+// saved.
 LSTATUS GiveUpForMemory() {
-    NoteMemoryShortage();
     gSession.hive = UserReg{};
     gSession.lastKey.reset();
     return ERROR_NOT_ENOUGH_MEMORY;
@@ -55,7 +54,8 @@ LSTATUS LoadOnce() {
     if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
     if (!gSession.loaded) {
         gSession.loaded = true;
-        gSession.loadStatus = LoadRegistryFile(gSession.file, gSession.hive);
+        gSession.loadStatus = UnlessMemoryRunsShort([] { return LoadRegistryFile(gSession.file, gSession.hive); },
+                                                    GiveUpForMemory);
         if (gSession.loadStatus != ERROR_SUCCESS) ReleaseRegistryFile(gSession.file);
     }
     return gSession.loadStatus;
@@ -110,29 +110,27 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!subKey || !result) return ERROR_INVALID_PARAMETER;
     if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
-    try {
-        return CreateKey(subKey, result, disposition);
-    } catch (const std::bad_alloc&) {
-        return GiveUpForMemory();
-    }
+    return UnlessMemoryRunsShort([&] { return CreateKey(subKey, result, disposition); }, GiveUpForMemory);
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
     if (!key || key == HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!data && size) return ERROR_INVALID_PARAMETER;
     if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
-    try {
-        const std::string_view bytes(reinterpret_cast<const char*>(data), data ? size : 0);
-        std::u16string& name = gSession.valueName;
-        DecodeCp1252(valueName ? valueName : "", name);
-        // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
-        if (SetRegValueFromCp1252(gSession.hive, *key->key, name, type, bytes, FileTimeNow())) return ERROR_SUCCESS;
-        const std::string stored = IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : std::string(bytes);
-        SetRegValue(gSession.hive, *key->key, name, type, stored, FileTimeNow());
-        return ERROR_SUCCESS;
-    } catch (const std::bad_alloc&) {
-        return GiveUpForMemory();
-    }
+    return UnlessMemoryRunsShort(
+        [&] {
+            const std::string_view bytes(reinterpret_cast<const char*>(data), data ? size : 0);
+            std::u16string& name = gSession.valueName;
+            DecodeCp1252(valueName ? valueName : "", name);
+            // The registry holds strings in UTF-16; 8-bit text is Windows-1252.
+            if (SetRegValueFromCp1252(gSession.hive, *key->key, name, type, bytes, FileTimeNow()))
+                return ERROR_SUCCESS;
+            const std::string stored =
+                IsRegStringType(type) ? EncodeUtf16Le(DecodeCp1252(bytes)) : std::string(bytes);
+            SetRegValue(gSession.hive, *key->key, name, type, stored, FileTimeNow());
+            return ERROR_SUCCESS;
+        },
+        GiveUpForMemory);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -147,11 +145,13 @@ LSTATUS RegFlushKey(HKEY key) {
     LSTATUS status = gSession.loadStatus != ERROR_SUCCESS ? gSession.loadStatus : gSession.refusal;
     if (MemoryRanShort()) status = ERROR_NOT_ENOUGH_MEMORY;
     ForgetProfiles();
-    try {
-        if (status == ERROR_SUCCESS) SettleRegValues(gSession.hive);
-        if (status == ERROR_SUCCESS && gSession.hive.changed) status = SaveRegistryFile(gSession.file, gSession.hive);
-    } catch (const std::bad_alloc&) {
-        status = GiveUpForMemory();
+    if (status == ERROR_SUCCESS) {
+        status = UnlessMemoryRunsShort(
+            [] {
+                SettleRegValues(gSession.hive);
+                return gSession.hive.changed ? SaveRegistryFile(gSession.file, gSession.hive) : ERROR_SUCCESS;
+            },
+            GiveUpForMemory);
     }
     ReleaseRegistryFile(gSession.file);
     // The next call loads the file again; the hive's memory goes with that.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "error_detail.h"
+#include "memory_shortage.h"
 #include "winapi.h"
 
 namespace {
@@ -130,15 +131,19 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer || size == 0) return 0;
     for (const ErrorText& error : kErrorTexts) {
         if (static_cast<DWORD>(error.code) != messageId) continue;
-        std::string text = error.text;
-        const auto detail = Details().find(error.code);
-        if (error.withDetail && detail != Details().end()) {
-            text = error.withDetail;
-            text.replace(text.find("%s"), 2, detail->second);
-        }
-        if (text.size() + 1 > size) return 0;
-        std::memcpy(buffer, text.c_str(), text.size() + 1);
-        return static_cast<DWORD>(text.size());
+        return UnlessMemoryRunsShort(
+            [&] {
+                std::string text = error.text;
+                const auto detail = Details().find(error.code);
+                if (error.withDetail && detail != Details().end()) {
+                    text = error.withDetail;
+                    text.replace(text.find("%s"), 2, detail->second);
+                }
+                if (text.size() + 1 > size) return DWORD{0};
+                std::memcpy(buffer, text.c_str(), text.size() + 1);
+                return static_cast<DWORD>(text.size());
+            },
+            [] { return DWORD{0}; });
     }
     return 0;
 }

@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <new>
 #include <optional>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -232,6 +233,25 @@ bool WineServerRunning(const std::string& prefix) {
     return ServerProcessRunning(name, path);
 }
 
+// The new file beside user.reg while it is written: closed, and removed
+// unless it was renamed over user.reg, on every way out of the save, memory
+// running out included.
+struct NewFile {
+    explicit NewFile(std::string name) : path(std::move(name)) {
+        ::unlink(path.c_str());
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    ~NewFile() {
+        if (fd >= 0) ::close(fd);
+        if (!renamed) ::unlink(path.c_str());
+    }
+    const std::string path;
+    int fd = -1;
+    bool renamed = false;
+};
+
 // The directory that holds the file; runs on the same file lock it.
 std::string DirectoryOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
@@ -290,16 +310,14 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     const std::string directory = DirectoryOf(file.path);
     // One name for the new file: under the lock no other run writes it, and
     // what a run killed while writing left behind is replaced by the next.
-    const std::string temporary = directory + "/.user.reg.tavik-new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return ErrorFromErrno(errno);
+    NewFile created(directory + "/.user.reg.tavik-new");
+    if (created.fd < 0) return ErrorFromErrno(errno);
 
     struct stat old;
     mode_t mode;
     if (file.existed && ::stat(file.path.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
-        if (::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        if (::geteuid() == 0 && ::fchown(created.fd, old.st_uid, old.st_gid) != 0) {
             // Keeping the owner is a courtesy; the content matters.
         }
     } else {
@@ -308,24 +326,16 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         mode = 0666 & ~mask;
     }
     int error = 0;
-    try {
-        if (!WriteUserReg(hive, [fd](std::string_view chunk) { return WriteAll(fd, chunk); })) error = errno;
-    } catch (const std::bad_alloc&) {
-        error = ENOMEM;
-    }
-    if (!error && (::fchmod(fd, mode) != 0 || FlushToDisk(fd) != 0)) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
+    if (!WriteUserReg(hive, [&created](std::string_view chunk) { return WriteAll(created.fd, chunk); }) ||
+        ::fchmod(created.fd, mode) != 0 || FlushToDisk(created.fd) != 0)
+        error = errno;
+    if (::close(std::exchange(created.fd, -1)) != 0 && !error) error = errno;
+    if (error) return ErrorFromErrno(error);
     // A wineserver started since the file was read holds the old registry
     // and would write it back: the last look comes just before the rename.
-    if (!error && WineServerRunning(file.prefix)) {
-        ::unlink(temporary.c_str());
-        return ERROR_SHARING_VIOLATION;
-    }
-    if (!error && ::rename(temporary.c_str(), file.path.c_str()) != 0) error = errno;
-    if (error) {
-        ::unlink(temporary.c_str());
-        return ErrorFromErrno(error);
-    }
+    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
+    if (::rename(created.path.c_str(), file.path.c_str()) != 0) return ErrorFromErrno(errno);
+    created.renamed = true;
     // The rename itself reaches the disk with the directory.
     // The new file is in place: a failure here is not reported, as a retry
     // could not undo the rename.
