@@ -296,3 +296,16 @@ TEST_F(MemoryLimit, ReadingALargeProfile) {
         ExpectShortage(20);
     }
 }
+
+// Where user.reg is missing, system.reg is read only as far as its
+// architecture line: a 30 MB one does not matter in 20 MB.
+TEST_F(MemoryLimit, LargeSystemRegIsReadOnlyToItsArchitecture) {
+    prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE));
+    const std::string system = prefix_.Path() + "/system.reg";
+    const std::string text = ReadFile(system);
+    WriteFile(system, text + std::string(30 << 20, ';'));
+    fs::remove(prefix_.UserReg());
+    const ProcessResult run = RunWithin(20);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(ReadFile(prefix_.UserReg()).find("\n#arch=win"), std::string::npos);
+}

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -309,6 +310,96 @@ TEST_F(NativeRegistry, HostileProfilesAreReadWithoutBlocking) {
     fs::remove(path);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Migrate().values.at("Emulator\\SXCycles"), Dword(82)) << "a FIFO reads as an empty profile";
+}
+
+// Each file of the prefix that a run reads, made a FIFO, a link to a device
+// or a directory: the run ends promptly (killed after 20 s), and as the place
+// wants. The profile reads as empty, as in Wine; a user.reg or system.reg is
+// refused and named, user.reg left as it was; the recorded wineserver
+// directory is passed over for the other places a server is looked for.
+struct SpecialFilePlace {
+    const char* name;
+    const char* file; // in the prefix
+    bool userRegMissing;
+    bool refused;      // else the run stores its values
+    int sxCycles;      // the value stored
+};
+
+void PrintTo(const SpecialFilePlace& place, std::ostream* out) { *out << place.name; }
+
+class SpecialFile : public NativeRegistry, public ::testing::WithParamInterface<SpecialFilePlace> {};
+
+TEST_P(SpecialFile, EndsPromptlyAsThePlaceWants) {
+    const SpecialFilePlace& place = GetParam();
+    const std::string path = prefix_.Path() + "/" + place.file;
+    const struct {
+        const char* kind;
+        std::function<void()> make;
+    } kinds[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+        {"a device", [&] { fs::create_symlink("/dev/zero", path); }},
+        {"a directory", [&] { fs::create_directory(path); }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.kind);
+        prefix_.StopWineServer(); // before the file is there: Wine reads it too
+        if (place.userRegMissing) fs::remove(prefix_.UserReg());
+        fs::remove_all(path);
+        kind.make();
+        // user.reg may be the special file itself, which is not to be read.
+        const fs::file_type userReg = fs::symlink_status(prefix_.UserReg()).type();
+        const std::string before = userReg == fs::file_type::regular ? ReadFile(prefix_.UserReg()) : "";
+        const ProcessResult run = RunProcess(NativeProgram(), prefix_.Options(), 20);
+        if (run.timedOut) {
+            ADD_FAILURE() << "the run was still going after 20 s";
+            fs::remove_all(path);
+            continue;
+        }
+        EXPECT_EQ(run.exitStatus, place.refused ? 2 : 0) << run.err;
+        if (place.refused) {
+            const std::string named = std::string(place.file) + " is " + kind.kind + ", not a regular file";
+            EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+            EXPECT_EQ(OwnMessageProblem(run.err), "");
+            EXPECT_EQ(fs::symlink_status(prefix_.UserReg()).type(), userReg);
+            EXPECT_TRUE(userReg != fs::file_type::regular || ReadFile(prefix_.UserReg()) == before);
+        }
+        // Wine itself cannot start in a prefix with such a file.
+        fs::remove_all(path);
+        if (!place.refused) {
+            EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(place.sxCycles));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NativeRegistry, SpecialFile,
+    ::testing::Values(SpecialFilePlace{"Profile", "drive_c/windows/Tavik.ini", false, false, 82},
+                      SpecialFilePlace{"UserReg", "user.reg", false, true, 0},
+                      SpecialFilePlace{"SystemRegOfANewUserReg", "system.reg", true, true, 0},
+                      SpecialFilePlace{"RecordedWineserverDirectory", "wineserver", false, false, 90}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A FIFO where the recorded server directory's lock would be is no server,
+// and does not hold the run.
+TEST_F(NativeRegistry, FifoForAServerLockIsPassedOver) {
+    struct stat info;
+    ASSERT_EQ(::stat(prefix_.Path().c_str(), &info), 0);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    const std::string tmp = fs::path(prefix_.Path()).parent_path().string() + "/tmp";
+    const std::string server = tmp + "/wine-recorded/" + name;
+    fs::create_directories(server);
+    ASSERT_EQ(::mkfifo((server + "/lock").c_str(), 0600), 0);
+    prefix_.StopWineServer();
+    fs::remove(prefix_.Path() + "/wineserver");
+    WriteFile(prefix_.Path() + "/wineserver", "wine-recorded");
+    ProcessOptions options = prefix_.Options();
+    options.environment.emplace_back("TMPDIR", tmp);
+    const ProcessResult run = RunProcess(NativeProgram(), options, 20);
+    ASSERT_FALSE(run.timedOut) << "the run was still going after 20 s";
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    fs::remove(prefix_.Path() + "/wineserver");
 }
 
 TEST_F(NativeRegistry, ProfileNameInAnotherLetterCaseIsFound) {

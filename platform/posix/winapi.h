@@ -65,6 +65,7 @@ constexpr LSTATUS ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr LSTATUS ERROR_DIRECTORY = 267;
 constexpr LSTATUS ERROR_BADDB = 1009;
 constexpr LSTATUS ERROR_REGISTRY_IO_FAILED = 1016;
+constexpr LSTATUS ERROR_CANT_ACCESS_FILE = 1920;
 
 // Files and directories (kernel32).
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);

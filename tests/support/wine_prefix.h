@@ -4,6 +4,7 @@
 // throw-away Wine prefix, the registry as Wine reads it, and user.reg split
 // for comparing.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ struct ProcessResult {
     int exitStatus = -1; // -1 when the process did not exit normally
     std::string out;
     std::string err;
+    bool timedOut = false; // killed when its time was up
 };
 
 struct ProcessOptions {
@@ -89,11 +91,30 @@ inline int WaitForExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs a program to its end, its output captured.
-inline ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {}) {
+// Waits for a started program as WaitForExit does, for at most `seconds`:
+// then kills its process group and returns -1 with `timedOut` set.
+inline int WaitForExitWithin(pid_t pid, int seconds, bool& timedOut) {
+    for (int waited = 0; waited < 100 * seconds; ++waited) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR) return -1;
+        ::usleep(10000);
+    }
+    timedOut = true;
+    ::kill(-pid, SIGKILL);
+    WaitForExit(pid);
+    return -1;
+}
+
+// Runs a program to its end, its output captured; with `seconds`, kills it
+// when it takes longer than that.
+inline ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {},
+                                int seconds = 0) {
     const std::string scratch = MakeTempDirectory("process");
     ProcessResult result;
-    result.exitStatus = WaitForExit(StartProcess(argv, options, scratch + "/out", scratch + "/err"));
+    const pid_t pid = StartProcess(argv, options, scratch + "/out", scratch + "/err");
+    result.exitStatus = seconds ? WaitForExitWithin(pid, seconds, result.timedOut) : WaitForExit(pid);
     result.out = ReadFile(scratch + "/out");
     result.err = ReadFile(scratch + "/err");
     RemoveTree(scratch);

@@ -1,17 +1,15 @@
 // The profile parsed last, kept while its file stays the same on disk.
 #include "profile_cache.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <utility>
 
 #include "read_whole_file.h"
+#include "regular_file.h"
 #include "wine_paths.h"
 
 namespace {
@@ -95,22 +93,20 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
     const auto path = ProfilePath(fileName);
     if (!path) return ProfileState::Missing;
     gCache.path = *path;
-    // Opened without blocking, so that a FIFO of that name cannot hang the run.
-    const int fd = ::open(gCache.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ProfileState::Missing : ProfileState::Unreadable;
-    ProfileState state = ProfileState::Unreadable;
+    // A FIFO, a device or a directory of that name reads as an empty
+    // profile: every value gets its default, as a directory's do in Wine.
+    // (Wine's GetFileAttributesA does not find a FIFO or a device at all.)
+    const OpenedFile file = OpenRegularFile(gCache.path);
+    if (file.kind == FileKind::Missing) return ProfileState::Missing;
     LargeText content;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadWholeFile(fd, content)) {
-        gCache.profile = ParseProfile(std::move(content));
-        gCache.device = info.st_dev;
-        gCache.inode = info.st_ino;
-        gCache.size = info.st_size;
-        gCache.modified = ModifiedTime(info);
-        gCache.checked = now;
-        state = ProfileState::Parsed;
-    }
-    ::close(fd);
-    return state;
+    if (file.kind != FileKind::Regular || !ReadWholeFile(file.fd, content)) return ProfileState::Unreadable;
+    gCache.profile = ParseProfile(std::move(content));
+    gCache.device = file.info.st_dev;
+    gCache.inode = file.info.st_ino;
+    gCache.size = file.info.st_size;
+    gCache.modified = ModifiedTime(file.info);
+    gCache.checked = now;
+    return ProfileState::Parsed;
 }
 
 void ForgetProfiles() {

@@ -11,9 +11,9 @@ enum class ProfileState { Parsed, Missing, Unreadable };
 // Points `profile` at the parsed file `fileName`: a name without a directory
 // is looked for in the Windows directory, and letter case is matched as Wine
 // matches it. Missing when there is no such file; Unreadable when it is not a
-// regular file or cannot be read (it is opened without blocking, so a FIFO
-// cannot hang the run). The profile stays valid until the next call or
-// ForgetProfiles.
+// regular file or cannot be read (a FIFO cannot hang the run). Throws
+// std::bad_alloc when memory runs out. The profile stays valid until the
+// next call or ForgetProfiles.
 ProfileState OpenProfile(const char* fileName, const Profile** profile);
 
 // Drops the profile kept since the last read; the next read parses the file

@@ -1,11 +1,12 @@
 #include "read_whole_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+
+#include "regular_file.h"
 
 bool ReadWholeFile(int fd, LargeText& content) {
     // Read straight into the text, room for a regular file's size at once
@@ -34,11 +35,10 @@ bool ReadWholeFile(int fd, LargeText& content) {
 }
 
 bool ReadWholeFile(const std::string& path, LargeText& content) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ReadWholeFile(fd, content);
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return ok;
+    const OpenedFile file = OpenRegularFile(path);
+    if (file.kind != FileKind::Regular) {
+        errno = file.error ? file.error : EINVAL;
+        return false;
+    }
+    return ReadWholeFile(file.fd, content);
 }

@@ -17,6 +17,11 @@
 // 5. A user.reg that is not writable for its owner is left alone.
 // 6. Errors are turned into Win32 codes (ErrorFromErrno). Those ignored are
 //    ignored on purpose, where they are.
+// 7. Any file of the prefix may be a FIFO, a device or a directory: each is
+//    opened through OpenRegularFile, and read no further than needed
+//    (system.reg up to its architecture, the recorded server directory's
+//    name to its first line). A user.reg or system.reg that is no regular
+//    file is refused, naming it.
 #include "registry_file.h"
 
 #include <dirent.h>
@@ -40,6 +45,7 @@
 #include "error_detail.h"
 #include "read_whole_file.h"
 #include "reg_syntax.h"
+#include "regular_file.h"
 #include "text_lines.h"
 #include "wine_paths.h"
 
@@ -83,35 +89,55 @@ int FlushToDisk(int fd) {
     return ::fsync(fd);
 }
 
-// The architecture line of system.reg, for a user.reg made anew.
-std::string PrefixArchitecture(const std::string& prefix) {
-    LargeText system;
-    if (!ReadWholeFile(prefix + "/system.reg", system)) return "";
-    std::string_view rest(system);
-    NextRegLine(rest); // the signature
-    while (!rest.empty())
-        if (const auto arch = RegArchOption(NextRegLine(rest))) return std::string(*arch);
-    return "";
+// Refuses a file of the prefix that is there but is no regular file: the
+// message names it and what it is.
+LSTATUS RefuseSpecialFile(const std::string& name, FileKind kind) {
+    SetErrorDetail(ERROR_CANT_ACCESS_FILE, name + " is " + std::string(FileKindName(kind)));
+    return ERROR_CANT_ACCESS_FILE;
+}
+
+// The architecture of system.reg's "#arch=" line, for a user.reg made anew:
+// empty when it has none, or cannot be read. Like Wine, only the options
+// before the first key count; Wine writes the line fourth, and a line longer
+// than 256 bytes is no such line.
+LSTATUS PrefixArchitecture(const std::string& prefix, std::string& arch) {
+    arch.clear();
+    const OpenedFile file = OpenRegularFile(prefix + "/system.reg");
+    if (file.kind == FileKind::Missing || file.kind == FileKind::Unreadable) return ERROR_SUCCESS;
+    if (file.kind != FileKind::Regular) return RefuseSpecialFile("system.reg", file.kind);
+    ReadFileLines(file.fd, 256, [&](std::string_view line, bool cut) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const RegLineKind kind = ClassifyRegLine(line);
+        if (kind == RegLineKind::Key) return false;
+        const auto option = kind == RegLineKind::Option && !cut ? RegArchOption(line) : std::nullopt;
+        if (option) arch = *option;
+        return !option;
+    });
+    return ERROR_SUCCESS;
 }
 
 // A wineserver keeps a lock on the file "lock" in its server directory while
 // it runs.
 bool ServerLockHeld(const std::string& directory) {
-    const int fd = ::open((directory + "/lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const OpenedFile lock = OpenRegularFile(directory + "/lock");
+    if (lock.kind != FileKind::Regular) return false;
     struct flock probe = {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
-    const bool held = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    return ::fcntl(lock.fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
-// The first line of a file, empty when it cannot be read.
+// The first line of a regular file, empty when there is none or it is
+// longer than a path.
 std::string FirstLine(const std::string& path) {
-    LargeText text;
-    if (!ReadWholeFile(path, text)) return "";
-    return std::string(std::string_view(text).substr(0, text.find('\n')));
+    const OpenedFile file = OpenRegularFile(path);
+    if (file.kind != FileKind::Regular) return "";
+    std::string first;
+    ReadFileLines(file.fd, PATH_MAX, [&](std::string_view line, bool cut) {
+        if (!cut) first = line;
+        return false;
+    });
+    return first;
 }
 
 // The directories where Wine puts the server's directory, named <name>:
@@ -283,18 +309,20 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     }
     if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
 
-    if (::stat(file.path.c_str(), &info) != 0) {
-        if (errno != ENOENT) return ErrorFromErrno(errno);
-        file.existed = false;
-        hive = NewUserReg(PrefixArchitecture(file.prefix));
+    const OpenedFile opened = OpenRegularFile(file.path);
+    file.existed = opened.kind != FileKind::Missing;
+    if (!file.existed) {
+        std::string arch;
+        if (const LSTATUS status = PrefixArchitecture(file.prefix, arch); status != ERROR_SUCCESS) return status;
+        hive = NewUserReg(arch);
         return ERROR_SUCCESS;
     }
-    file.existed = true;
-    if (!S_ISREG(info.st_mode)) return ERROR_BADDB;
+    if (opened.kind == FileKind::Unreadable) return ErrorFromErrno(opened.error);
+    if (opened.kind != FileKind::Regular) return RefuseSpecialFile("user.reg", opened.kind);
     // A user.reg without write permission is one the user wants left alone.
-    if (!(info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
+    if (!(opened.info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
     LargeText text;
-    if (!ReadWholeFile(file.path, text)) return ErrorFromErrno(errno);
+    if (!ReadWholeFile(opened.fd, text)) return ErrorFromErrno(errno);
     std::string reason;
     auto parsed = ParseUserReg(std::move(text), &reason);
     if (!parsed) {

@@ -22,9 +22,10 @@ struct RegistryFile {
 // Locks the prefix, refuses while a wineserver runs for it, and reads user.reg
 // (a missing one is a new hive, with system.reg's architecture). Returns the
 // Win32 error of a refusal; ERROR_BADDB with the offending line as the
-// code's error detail when Wine would not read the file as we do. Throws
-// std::bad_alloc (or std::length_error) when memory runs out. Call
-// ReleaseRegistryFile afterwards in every case.
+// code's error detail when Wine would not read the file as we do;
+// ERROR_CANT_ACCESS_FILE, naming the file, when user.reg or system.reg is
+// there but is no regular file. Throws std::bad_alloc (or std::length_error)
+// when memory runs out. Call ReleaseRegistryFile afterwards in every case.
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive);
 
 // Writes the hive beside the file, flushes it to disk and renames it over
