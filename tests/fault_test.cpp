@@ -2,6 +2,7 @@
 // afterwards either exactly the old one or exactly the complete new one, and
 // the exit status and standard error say which.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 
@@ -308,4 +309,27 @@ TEST_F(MemoryLimit, LargeSystemRegIsReadOnlyToItsArchitecture) {
     const ProcessResult run = RunWithin(20);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(ReadFile(prefix_.UserReg()).find("\n#arch=win"), std::string::npos);
+}
+
+// Any process can list tens of thousands of locks in /proc/locks, one per
+// byte of a file; the look for a wineserver reads the list line by line.
+TEST_F(MemoryLimit, LongListOfLocksIsReadInLittleMemory) {
+    prefix_.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE));
+    std::vector<int> files;
+    for (int f = 0; f < 100; ++f) {
+        // Locks of one file are kept in a list that each new lock walks: a
+        // few hundred per file keep the test quick.
+        files.push_back(::open((prefix_.Path() + "/locked" + std::to_string(f)).c_str(), O_RDWR | O_CREAT, 0600));
+        for (int k = 0; k < 200; ++k) {
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 2 * k;
+            lock.l_len = 1;
+            ASSERT_EQ(::fcntl(files.back(), F_SETLK, &lock), 0);
+        }
+    }
+    const ProcessResult run = RunWithin(4);
+    for (int fd : files) ::close(fd);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
 }

@@ -20,8 +20,8 @@
 // 7. Any file of the prefix may be a FIFO, a device or a directory: each is
 //    opened through OpenRegularFile, and read no further than needed
 //    (system.reg up to its architecture, the recorded server directory's
-//    name to its first line). A user.reg or system.reg that is no regular
-//    file is refused, naming it.
+//    name to its first line, /proc/locks a line at a time). A user.reg or
+//    system.reg that is no regular file is refused, naming it.
 #include "registry_file.h"
 
 #include <dirent.h>
@@ -46,7 +46,6 @@
 #include "read_whole_file.h"
 #include "reg_syntax.h"
 #include "regular_file.h"
-#include "text_lines.h"
 #include "wine_paths.h"
 
 namespace {
@@ -179,32 +178,35 @@ bool IsServerDirectory(std::string path, const std::string& name) {
 }
 
 // The processes that hold a write lock on some file, as /proc/locks lists
-// them; nullopt when the list cannot be read. A running wineserver holds one
-// on the "lock" of its server directory all the time, so only these need a
-// closer look: reading the links of every process costs more than the rest
-// of a typical run.
+// them, each once; nullopt when the list cannot be read. A running wineserver
+// holds one on the "lock" of its server directory all the time, so only
+// these need a closer look: reading the links of every process costs more
+// than the rest of a typical run. The list is read line by line: any user
+// can make it as long as memory allows, with a lock per byte of a file.
 std::optional<std::vector<std::string>> WriteLockHolders() {
-    LargeText locks;
-    if (!ReadWholeFile("/proc/locks", locks)) return std::nullopt;
+    const OpenedFile locks = OpenRegularFile("/proc/locks");
+    if (locks.kind != FileKind::Regular) return std::nullopt;
     std::vector<std::string> holders;
-    std::string_view rest(locks);
-    while (!rest.empty()) {
-        std::string_view line = TakeLine(rest);
+    const bool read = ReadFileLines(locks.fd, 256, [&](std::string_view line, bool) {
         // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
         // after the number for a waiter: the fourth word after the
         // number's is the holder.
-        std::vector<std::string_view> words;
-        while (words.size() < 6) {
+        std::string_view words[6];
+        std::size_t count = 0;
+        while (count < 6) {
             const std::size_t start = line.find_first_not_of(' ');
             if (start == std::string_view::npos) break;
             line.remove_prefix(start);
             const std::size_t length = std::min(line.find(' '), line.size());
-            if (line.substr(0, length) != "->") words.push_back(line.substr(0, length));
+            if (line.substr(0, length) != "->") words[count++] = line.substr(0, length);
             line.remove_prefix(length);
         }
-        if (words.size() >= 5 && words[3] == "WRITE" && words[4][0] >= '1' && words[4][0] <= '9')
+        if (count >= 5 && words[3] == "WRITE" && words[4][0] >= '1' && words[4][0] <= '9' &&
+            std::find(holders.begin(), holders.end(), words[4]) == holders.end())
             holders.emplace_back(words[4]);
-    }
+        return true;
+    });
+    if (!read) return std::nullopt;
     return holders;
 }
 
