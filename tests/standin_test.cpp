@@ -1,9 +1,11 @@
 // The native stand-in's own pieces: what the user.reg reader refuses, how the
-// profile reader trims and reads integers, and the start directory beside
-// what Wine itself gives.
+// profile reader trims and reads integers, how a file of the prefix is opened
+// and read line by line, and the start directory beside what Wine itself
+// gives.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "support/wine_prefix.h"
 #include "profile_parser.h"
 #include "reg_syntax.h"
+#include "regular_file.h"
 #include "user_reg.h"
 #include "wine_paths.h"
 
@@ -209,6 +212,44 @@ TEST(Standin, PrefixWithoutWineprefixIsInTheUsersHome) {
     ::unsetenv("HOME");
     EXPECT_EQ(WinePrefixDirectory(), home + "/.wine");
     if (saved) ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+// Lines are handed on whole across the blocks a file is read in, cut to
+// their bound with the cut said, the last one without its line end; reading
+// stops when asked.
+TEST(RegularFile, LinesAreHandedOnWithinTheirBound) {
+    const std::string directory = MakeTempDirectory("lines");
+    const std::string path = directory + "/text";
+    const std::string across(20000, 'a'); // longer than a block of reading
+    WriteFile(path, across + "\n" + std::string(300, 'b') + "\n\nlast");
+    std::vector<std::pair<std::string, bool>> lines;
+    {
+        const OpenedFile file = OpenRegularFile(path);
+        ASSERT_EQ(file.kind, FileKind::Regular);
+        EXPECT_TRUE(ReadFileLines(file.fd, 25000, [&](std::string_view line, bool cut) {
+            lines.emplace_back(line.substr(0, 300), cut);
+            return true;
+        }));
+    }
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {across.substr(0, 300), false}, {std::string(300, 'b'), false}, {"", false}, {"last", false}};
+    EXPECT_EQ(lines, expected);
+
+    lines.clear();
+    const OpenedFile file = OpenRegularFile(path);
+    EXPECT_TRUE(ReadFileLines(file.fd, 100, [&](std::string_view line, bool cut) {
+        lines.emplace_back(line, cut);
+        return lines.size() < 2;
+    }));
+    const std::vector<std::pair<std::string, bool>> cut = {{std::string(100, 'a'), true}, {std::string(100, 'b'), true}};
+    EXPECT_EQ(lines, cut);
+
+    ASSERT_EQ(::mkfifo((directory + "/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(OpenRegularFile(directory + "/fifo").kind, FileKind::Fifo);
+    EXPECT_EQ(OpenRegularFile(directory).kind, FileKind::Directory);
+    EXPECT_EQ(OpenRegularFile("/dev/null").kind, FileKind::Device);
+    EXPECT_EQ(OpenRegularFile(directory + "/none").kind, FileKind::Missing);
+    RemoveTree(directory);
 }
 
 } // namespace
