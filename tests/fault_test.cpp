@@ -218,7 +218,7 @@ protected:
         const std::string old = existed && readable ? ReadFile(prefix_.UserReg()) : "";
         const ProcessResult run = RunWithin(megabytes);
         EXPECT_EQ(run.exitStatus, 2);
-        EXPECT_TRUE(std::regex_match(run.err, std::regex("tavikmigrate: out of memory; [^\n]*, error 8\)\n"))) << run.err;
+        EXPECT_TRUE(std::regex_match(run.err, std::regex("tavikmigrate: out of memory; [^\n]*, error 8\\)\n"))) << run.err;
         EXPECT_EQ(OwnMessageProblem(run.err), "");
         EXPECT_FALSE(fs::exists(prefix_.Path() + "/.user.reg.tavik-new")) << "the new file is left";
         ASSERT_EQ(fs::exists(prefix_.UserReg()), existed);

@@ -47,16 +47,19 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
         [] { return DWORD{0}; });
 }
 
-// Where memory runs out the file's presence is unknown: it is taken to be
-// there, so that the run goes on to the registry, which reports the shortage
-// (a missing profile would end the run as though all were well).
+// As in Wine, only a regular file or a directory is found: a FIFO, a device
+// or a socket of that name is missing. Where memory runs out the file's
+// presence is unknown: it is taken to be there, so that the run goes on to the
+// registry, which reports the shortage (a missing profile would end the run as
+// though all were well).
 DWORD GetFileAttributesA(LPCSTR path) {
     return UnlessMemoryRunsShort(
         [&] {
             const auto found = FindFileIgnoringCase(path);
             struct stat info;
             if (!found || ::stat(found->c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
-            return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+            if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+            return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
         },
         [] { return FILE_ATTRIBUTE_NORMAL; });
 }

@@ -40,8 +40,8 @@ const ErrorText kErrorTexts[] = {
     {ERROR_BADDB, "user.reg is not a Wine registry file; move it away", "user.reg %s; fix it"},
     {ERROR_NOT_SUPPORTED, "a key is behind a registry link; remove the link", "%s is behind a registry link; remove it"},
     {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written; check the prefix's files", nullptr},
-    {ERROR_CANT_ACCESS_FILE, "a file of the prefix is not a regular file; replace it with Wine's",
-     "%s, not a regular file; replace it with Wine's"},
+    {ERROR_CANT_ACCESS_FILE, "a file of the prefix is not a regular file; put Wine's file there",
+     "%s; put Wine's file there"},
 };
 
 DWORD gLastError = ERROR_SUCCESS;

@@ -93,9 +93,10 @@ ProfileState OpenProfile(const char* fileName, const Profile** profile) {
     const auto path = ProfilePath(fileName);
     if (!path) return ProfileState::Missing;
     gCache.path = *path;
-    // A FIFO, a device or a directory of that name reads as an empty
-    // profile: every value gets its default, as a directory's do in Wine.
-    // (Wine's GetFileAttributesA does not find a FIFO or a device at all.)
+    // A directory of that name reads as an empty profile: every value gets
+    // its default, as in Wine. (A FIFO or a device is not found by
+    // GetFileAttributesA, so the run ends before it is read; should one appear
+    // in between, it too reads as empty, without being opened for reading.)
     const OpenedFile file = OpenRegularFile(gCache.path);
     if (file.kind == FileKind::Missing) return ProfileState::Missing;
     LargeText content;
