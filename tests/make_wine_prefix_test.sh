@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Runs make_wine_prefix.sh against a stand-in for Wine that fails in chosen
+# ways: a prefix is renamed into place only when whole, a failed step is
+# tried once more and then named on standard output with its log, a hung
+# step is ended, leftovers of a killed run are removed, and two runs at once
+# make the prefix once.
+# Usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX
+set -uo pipefail
+script=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-prefix-script-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+ok() { echo "ok: $*"; passed=$((passed + 1)); }
+
+echo "Windows program under Wine: a stand-in" >"$work/wine-under-test.txt"
+# The stand-in for 'wine wineboot -i'; FAKE_WINE says how it ends: whole,
+# fail (status 3), fail-once, hang, or no-environment (user.reg without it).
+cat >"$work/wine" <<'EOF'
+#!/bin/sh
+calls=$(($(cat "$FAKE_CALLS" 2>/dev/null || echo 0) + 1))
+echo $calls >"$FAKE_CALLS"
+echo "stand-in wine, call $calls: $*"
+case $FAKE_WINE in
+fail) exit 3 ;;
+fail-once) [ $calls = 1 ] && exit 3 ;;
+hang) exec sleep 60 ;;
+esac
+mkdir -p "$WINEPREFIX/drive_c/windows/system32" && touch "$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
+printf 'WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList\\\\S-1-5-21-0-0-0-1000] 1\n' >"$WINEPREFIX/system.reg"
+environment='[Environment] 1'
+[ "$FAKE_WINE" = no-environment ] && environment=
+printf 'WINE REGISTRY Version 2\n\n%s\n[Control Panel\\\\Desktop] 1\n' "$environment" >"$WINEPREFIX/user.reg"
+printf 'WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders] 1\n' >"$WINEPREFIX/userdef.reg"
+EOF
+printf '#!/bin/sh\nexit 0\n' >"$work/wineserver"
+chmod +x "$work/wine" "$work/wineserver"
+export WINESERVER=$work/wineserver
+
+# make NAME MODE [ENV...]: runs the script for a new prefix NAME, its output in $out.
+make() {
+  local name=$1 mode=$2
+  shift 2
+  prefix=$work/$name
+  out=$(env FAKE_WINE="$mode" FAKE_CALLS="$work/$name.calls" "$@" "$script" "$prefix" "$work/wine" 2>&1)
+}
+calls() { cat "$work/$1.calls" 2>/dev/null || echo 0; }
+no_leftovers() { ! compgen -G "$prefix.new-*" >/dev/null && [[ ! -e $prefix ]]; }
+
+make whole whole && [[ $out =~ ^make_wine_prefix:\ Wine\ prefix\ ready\ after\ [0-9]+\ s:\ "$prefix"$ ]] &&
+  [[ -f $prefix/.complete ]] && ! compgen -G "$prefix.new-*" >/dev/null &&
+  ok "a whole prefix is renamed into place, one line said" || fail "whole prefix: $out"
+make whole whole && [[ $out == *"(made before)"* && $(calls whole) == 1 ]] && ok "a made prefix is used as it is" ||
+  fail "second run: $out, $(calls whole) calls"
+
+make failing fail && fail "a failed step ends with status 0"
+first=$(head -n 1 <<<"$out")
+[[ $first =~ ^"make_wine_prefix: step 'wineboot -i' failed with status 3 after "[0-9]+" s; Wine's output is in $prefix.log"$ ]] &&
+  ok "a failed step is named with its status and the log" || fail "failed step: $first"
+[[ $(calls failing) == 2 && $(grep -c 'stand-in wine' "$prefix.log") == 2 ]] && no_leftovers &&
+  ok "it is tried twice, both in the log, nothing left" || fail "attempts: $(calls failing); $(ls "$work")"
+
+make once fail-once && [[ $out == *"at the second attempt (the first: step 'wineboot -i' failed with status 3 after"* && -f $prefix/.complete ]] &&
+  ok "a second attempt that succeeds says what the first did" || fail "second attempt: $out"
+
+make hung hang TAVIK_WINEBOOT_SECONDS=1
+[[ $out == "make_wine_prefix: step 'wineboot -i' timed out after 1 s;"* ]] && no_leftovers &&
+  ok "a hung step is ended and named" || fail "hung step: $out"
+
+make incomplete no-environment
+[[ $out == "make_wine_prefix: step 'registry check' found no [Environment] in user.reg;"* ]] && no_leftovers &&
+  ok "an incomplete registry is refused" || fail "incomplete registry: $out"
+
+# A killed run's prefixes, half made, and a Wine process of one of them that
+# outlived its server, in a session of its own as Wine's are.
+mkdir -p "$work/stale" "$work/stale.new-1/drive_c" && touch "$work/stale/user.reg"
+setsid -f env WINEPREFIX="$work/stale.new-1" sh -c 'echo $$ >"$0"; exec sleep 300' "$work/orphan.pid"
+until [[ -s $work/orphan.pid ]]; do sleep 0.1; done
+orphan=$(cat "$work/orphan.pid")
+make stale whole && [[ -f $prefix/.complete && ! -e $prefix.new-1 ]] && ok "leftovers of a killed run are removed" ||
+  fail "leftovers: $out; $(ls "$work")"
+sleep 0.5
+# Ended: gone, or a zombie that its new parent has not collected yet.
+if [[ ! -e /proc/$orphan || $(cut -d' ' -f3 "/proc/$orphan/stat" 2>/dev/null) == Z ]]; then
+  ok "a Wine process of a removed prefix is ended"
+else
+  fail "the removed prefix's process lives on"
+  kill "$orphan"
+fi
+
+FAKE_WINE=whole FAKE_CALLS=$work/twice.calls "$script" "$work/twice" "$work/wine" >/dev/null 2>&1 &
+make twice whole
+wait $! && [[ -f $work/twice/.complete && $(calls twice) == 1 ]] && ok "two runs at once make the prefix once" ||
+  fail "two runs: $(calls twice) calls; $out"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
