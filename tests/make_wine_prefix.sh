@@ -63,16 +63,19 @@ stop_and_remove() {
 # output to the log, for at most SECONDS. On failure, sets `failure` to a line
 # that names the step, its status and its time.
 run_step() {
-  local name=$1 limit=$2 start=$SECONDS status=0
+  local name=$1 limit=$2 start=$SECONDS status=0 took signal=
   shift 2
   echo "== step '$name' ($(date +%T), at most $limit s): $*" >>"$log"
-  timeout -k 10 "$limit" "$@" </dev/null >>"$log" 2>&1 9>&- || status=$?
-  echo "== step '$name' ended with status $status after $((SECONDS - start)) s" >>"$log"
+  # The group's redirection also takes the shell's own note of a signal that ended the step.
+  { timeout -k 10 "$limit" "$@" </dev/null >>"$log" 9>&-; } 2>>"$log" || status=$?
+  took=$((SECONDS - start))
+  echo "== step '$name' ended with status $status after $took s" >>"$log"
   ((status == 0)) && return 0
-  if ((status == 124 || status == 137)); then
+  ((status > 128)) && signal=" (signal $(kill -l $((status - 128)) 2>/dev/null))"
+  if ((status == 124 || (status == 137 && took >= limit))); then
     failure="step '$name' timed out after $limit s"
   else
-    failure="step '$name' failed with status $status after $((SECONDS - start)) s"
+    failure="step '$name' failed with status $status$signal after $took s"
   fi
   return 1
 }

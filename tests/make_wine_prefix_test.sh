@@ -15,7 +15,8 @@ ok() { echo "ok: $*"; passed=$((passed + 1)); }
 
 echo "Windows program under Wine: a stand-in" >"$work/wine-under-test.txt"
 # The stand-in for 'wine wineboot -i'; FAKE_WINE says how it ends: whole,
-# fail (status 3), fail-once, hang, or no-environment (user.reg without it).
+# fail (status 3), fail-once, killed (by SIGTERM, as `pkill wine` does), hang,
+# or no-environment (user.reg without it).
 cat >"$work/wine" <<'EOF'
 #!/bin/sh
 calls=$(($(cat "$FAKE_CALLS" 2>/dev/null || echo 0) + 1))
@@ -24,6 +25,7 @@ echo "stand-in wine, call $calls: $*"
 case $FAKE_WINE in
 fail) exit 3 ;;
 fail-once) [ $calls = 1 ] && exit 3 ;;
+killed) kill -TERM $$ ;;
 hang) exec sleep 60 ;;
 esac
 mkdir -p "$WINEPREFIX/drive_c/windows/system32" && touch "$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
@@ -62,6 +64,10 @@ first=$(head -n 1 <<<"$out")
 
 make once fail-once && [[ $out == *"at the second attempt (the first: step 'wineboot -i' failed with status 3 after"* && -f $prefix/.complete ]] &&
   ok "a second attempt that succeeds says what the first did" || fail "second attempt: $out"
+
+make killed killed
+[[ $(head -n 1 <<<"$out") == "make_wine_prefix: step 'wineboot -i' failed with status 143 (signal TERM) after "* ]] &&
+  ok "a step ended by a signal names it" || fail "signal: $out"
 
 make hung hang TAVIK_WINEBOOT_SECONDS=1
 [[ $out == "make_wine_prefix: step 'wineboot -i' timed out after 1 s;"* ]] && no_leftovers &&
