@@ -65,9 +65,13 @@ stop_and_remove() {
 run_step() {
   local name=$1 limit=$2 start=$SECONDS status=0 took signal=
   shift 2
+  step=$name
   echo "== step '$name' ($(date +%T), at most $limit s): $*" >>"$log"
-  # The group's redirection also takes the shell's own note of a signal that ended the step.
-  { timeout -k 10 "$limit" "$@" </dev/null >>"$log" 9>&-; } 2>>"$log" || status=$?
+  # In the background, so that a TERM or INT for this script is acted on at
+  # once; in a subshell that exits with the step's status, so that the note
+  # of a signal that ended the step goes to the log.
+  (timeout -k 10 "$limit" "$@"; exit $?) </dev/null >>"$log" 2>&1 9>&- &
+  wait $! || status=$?
   took=$((SECONDS - start))
   echo "== step '$name' ended with status $status after $took s" >>"$log"
   ((status == 0)) && return 0
@@ -129,9 +133,15 @@ done
 
 start=$SECONDS
 work=$prefix.new-$$
+# ended_by SIGNAL STATUS: says that the run was ended from outside, in which step.
+ended_by() {
+  echo "make_wine_prefix: ended by signal $1 in step '$step'; Wine's output is in $log"
+  exit "$2"
+}
+step=
 trap 'stop_and_remove "$work"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'ended_by INT 130' INT
+trap 'ended_by TERM 143' TERM
 first_failure=
 for attempt in 1 2; do
   echo "== attempt $attempt, in $work" >>"$log"

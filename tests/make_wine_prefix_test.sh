@@ -26,7 +26,7 @@ case $FAKE_WINE in
 fail) exit 3 ;;
 fail-once) [ $calls = 1 ] && exit 3 ;;
 killed) kill -TERM $$ ;;
-hang) exec sleep 60 ;;
+hang) echo $$ >"$FAKE_CALLS.pid" && exec sleep 60 ;;
 esac
 mkdir -p "$WINEPREFIX/drive_c/windows/system32" && touch "$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
 printf 'WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList\\\\S-1-5-21-0-0-0-1000] 1\n' >"$WINEPREFIX/system.reg"
@@ -47,6 +47,8 @@ make() {
   out=$(env FAKE_WINE="$mode" FAKE_CALLS="$work/$name.calls" "$@" "$script" "$prefix" "$work/wine" 2>&1)
 }
 calls() { cat "$work/$1.calls" 2>/dev/null || echo 0; }
+# ended PID: the process is gone, or a zombie that its new parent has not collected yet.
+ended() { sleep 0.5; [[ ! -e /proc/$1 || $(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null) == Z ]]; }
 no_leftovers() { ! compgen -G "$prefix.new-*" >/dev/null && [[ ! -e $prefix ]]; }
 
 make whole whole && [[ $out =~ ^make_wine_prefix:\ Wine\ prefix\ ready\ after\ [0-9]+\ s:\ "$prefix"$ ]] &&
@@ -73,6 +75,21 @@ make hung hang TAVIK_WINEBOOT_SECONDS=1
 [[ $out == "make_wine_prefix: step 'wineboot -i' timed out after 1 s;"* ]] && no_leftovers &&
   ok "a hung step is ended and named" || fail "hung step: $out"
 
+# Ended from outside (a TERM, as from CTest, or Ctrl+C): at once, and its
+# Wine processes with it.
+FAKE_WINE=hang FAKE_CALLS=$work/ended.calls "$script" "$work/ended" "$work/wine" >"$work/ended.out" 2>&1 &
+runner=$!
+until [[ -s $work/ended.calls.pid ]]; do sleep 0.1; done
+kill -TERM $runner
+started=$SECONDS
+wait $runner
+status=$?
+prefix=$work/ended
+((status == 143 && SECONDS - started < 10)) && ended "$(cat "$work/ended.calls.pid")" && no_leftovers &&
+  ok "a TERM ends the run at once, with its Wine processes" || fail "TERM: status $status after $((SECONDS - started)) s"
+[[ $(cat "$work/ended.out") == "make_wine_prefix: ended by signal TERM in step 'wineboot -i'; Wine's output is in $prefix.log" ]] &&
+  ok "it says so, and in which step" || fail "TERM: $(cat "$work/ended.out")"
+
 make incomplete no-environment
 [[ $out == "make_wine_prefix: step 'registry check' found no [Environment] in user.reg;"* ]] && no_leftovers &&
   ok "an incomplete registry is refused" || fail "incomplete registry: $out"
@@ -85,14 +102,8 @@ until [[ -s $work/orphan.pid ]]; do sleep 0.1; done
 orphan=$(cat "$work/orphan.pid")
 make stale whole && [[ -f $prefix/.complete && ! -e $prefix.new-1 ]] && ok "leftovers of a killed run are removed" ||
   fail "leftovers: $out; $(ls "$work")"
-sleep 0.5
-# Ended: gone, or a zombie that its new parent has not collected yet.
-if [[ ! -e /proc/$orphan || $(cut -d' ' -f3 "/proc/$orphan/stat" 2>/dev/null) == Z ]]; then
-  ok "a Wine process of a removed prefix is ended"
-else
-  fail "the removed prefix's process lives on"
-  kill "$orphan"
-fi
+ended "$orphan" && ok "a Wine process of a removed prefix is ended" ||
+  { fail "the removed prefix's process lives on"; kill "$orphan"; }
 
 FAKE_WINE=whole FAKE_CALLS=$work/twice.calls "$script" "$work/twice" "$work/wine" >/dev/null 2>&1 &
 make twice whole
