@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs make_wine_prefix.sh against a stand-in for Wine that fails in chosen
-# ways: a prefix is renamed into place only when whole, a failed step is
-# tried once more and then named on standard output with its log, a hung
-# step is ended, leftovers of a killed run are removed, and two runs at once
-# make the prefix once.
+# ways: a prefix is renamed into place only when whole, a failed, signalled
+# or hung step is tried once more and then named on standard output with its
+# log, an incomplete registry is refused, a TERM ends the run at once,
+# leftovers of a killed run and their processes are removed, and two runs at
+# once make the prefix once.
 # Usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX
 set -uo pipefail
 script=$1
