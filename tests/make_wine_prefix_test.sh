@@ -7,6 +7,14 @@
 # once make the prefix once.
 # Usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX
 set -uo pipefail
+if [[ ${1-} == -h || ${1-} == --help ]]; then
+  sed -n '2,/^# Usage:/s/^# \{0,1\}//p' "$0"
+  exit 0
+fi
+if (($# != 1)) || [[ $1 == -* ]]; then
+  echo "make_wine_prefix_test.sh: expected MAKE_WINE_PREFIX; see --help" >&2
+  exit 2
+fi
 script=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-prefix-script-XXXXXX")
 trap 'rm -rf "$work"' EXIT
