@@ -163,6 +163,7 @@ inline RegValue Sz(const std::string& text) { return {1, text + std::string(1, '
 // HKEY_CURRENT_USER\Software\Tavik as Wine reads it, paths below it.
 struct RegistryDump {
     bool present = false;                   // Software\Tavik exists
+    std::string root;                       // "\Software\Tavik" spelt as Wine shows the two keys
     std::set<std::string> keys;             // e.g. "MRU"
     std::map<std::string, RegValue> values; // e.g. "MRU\FileCount"
 };
@@ -219,9 +220,10 @@ public:
         return Run(args);
     }
 
-    // The regdump helper prints a line per key below Software\Tavik, its
-    // path, and one per value: path\name, a tab, the type, a tab, the bytes
-    // in hex. Exit status 3: no Software\Tavik.
+    // The regdump helper prints Software\Tavik as spelt, after a backslash,
+    // then a line per key below it, its path, and one per value: path\name,
+    // a tab, the type, a tab, the bytes in hex. Exit status 3: no
+    // Software\Tavik.
     RegistryDump DumpRegistry() const {
         const ProcessResult run = Wine({TAVIK_REGDUMP});
         RegistryDump dump;
@@ -232,6 +234,10 @@ public:
         for (std::string line; std::getline(lines, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             const std::size_t tab = line.find('\t');
+            if (!line.empty() && line.front() == '\\') {
+                dump.root = line;
+                continue;
+            }
             if (tab == std::string::npos) {
                 dump.keys.insert(line);
                 continue;
