@@ -62,6 +62,26 @@ TEST_F(NativeRegistry, EverythingElseStaysAndARunThatChangesNothingLeavesTheFile
     EXPECT_EQ(again.st_ino, written.st_ino) << "not rewritten";
 }
 
+// Wine saves a value name without the NUL at its end, so that "abc" with a
+// NUL is read back as "abc" once Wine has saved the file. Blocks that the
+// run does not change stay as they are all the same, even where Wine's own
+// save would join two values: a key the run never opens, and one whose
+// value it sets to what that value holds.
+TEST_F(NativeRegistry, BlocksLeftUnchangedKeepNamesEndingInNul) {
+    const std::string unchanged[] = {
+        "[Software\\\\Tavik\\\\LowBat] 1700000000\n\"Disable\"=dword:00000001\n\"Disable\\0\"=dword:00000007\n",
+        "[Software\\\\Tavik\\\\Other] 1700000000\n\"abc\\0\"=\"first\"\n\"abc\"=\"second\"\n",
+    };
+    WriteFile(prefix_.UserReg(), ReadFile(prefix_.UserReg()) + "\n" + unchanged[0] + "\n" + unchanged[1]);
+    const RegistryDump dump = Migrate();
+    const std::string written = ReadFile(prefix_.UserReg());
+    for (const std::string& block : unchanged) EXPECT_NE(written.find(block), std::string::npos) << block;
+    EXPECT_EQ(dump.values.at("LowBat\\Disable"), Dword(1));
+    EXPECT_EQ(dump.values.at("LowBat\\Disable\\x00"), Dword(7));
+    EXPECT_EQ(dump.values.at("Other\\abc"), Sz("second"));
+    EXPECT_EQ(dump.values.at("Other\\abc\\x00"), Sz("first"));
+}
+
 TEST_F(NativeRegistry, MissingUserRegIsCreatedInWinesFormat) {
     fs::remove(prefix_.UserReg());
     EXPECT_EQ(Migrate().values.at("Emulator\\SXCycles"), Dword(90));

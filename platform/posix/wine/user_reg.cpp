@@ -85,14 +85,15 @@ ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLen
     return ValueLine{stored.data(), static_cast<std::uint32_t>(stored.size()), static_cast<std::uint32_t>(nameLength)};
 }
 
-// Most names are ASCII without escapes: their key is the text between the
-// quotes with A to Z folded, and needs no decoding. That text, or nullopt for
-// another name.
+// Most names are printable ASCII without escapes: their key is the text
+// between the quotes with A to Z folded, and needs no decoding, and Wine
+// writes them as they stand. That text, or nullopt for another name (and
+// for the default value's, which Wine writes as "@").
 std::optional<std::string_view> PlainName(const ValueLine& value) {
     const std::string_view name = value.Name();
-    if (name.size() < 2 || name.front() != '"') return std::nullopt;
+    if (name.size() < 3 || name.front() != '"') return std::nullopt;
     const std::string_view inner = name.substr(1, name.size() - 2);
-    if (!std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c > 0; })) return std::nullopt;
+    if (!std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c >= ' '; })) return std::nullopt;
     return inner;
 }
 
@@ -154,6 +155,16 @@ std::pair<std::size_t, bool> FindOrAddValue(RegBlock& block, std::string_view ke
     return {block.values.size() - 1, true};
 }
 
+// Decodes a value's line (with its continuation lines) as formed here or
+// read by ParseUserReg, which both check it.
+void ReadStoredLine(std::string_view text, RegValueLine& read) {
+    std::string_view rest = text;
+    const std::string_view first = NextRegLine(rest);
+    const bool parsed = ParseRegValueLine(first, rest, read, nullptr);
+    assert(parsed && "a value line formed here or read by ParseUserReg");
+    (void)parsed;
+}
+
 // Forms in `line` the value's line with the data of `other`, a line of the
 // same name (spelled perhaps otherwise) whose name text is
 // `otherNameLength` long: the value keeps the spelling of its name, as in
@@ -167,24 +178,22 @@ void LineWithDataOf(const ValueLine& value, std::string_view other, std::size_t 
         line += other.substr(otherNameLength + 1);
         return;
     }
-    std::string_view rest = other;
-    const std::string_view first = NextRegLine(rest);
     RegValueLine read;
-    const bool parsed = ParseRegValueLine(first, rest, read, nullptr);
-    assert(parsed && "a value line formed here or read by ParseUserReg");
-    (void)parsed;
+    ReadStoredLine(other, read);
     AppendRegData(line, read.type, read.data);
 }
 
 // Adds a value read from the file. A name given twice in other letter cases
-// keeps its first spelling and takes the later data, as Wine loads it.
+// keeps its first spelling and takes the later data, as Wine loads it. The
+// name keeps its text as read, and data not in Wine's shape is formed anew
+// after it: the name as Wine writes it would lose a NUL at its end, and so
+// be another value's name.
 void PutValue(TextArena& arena, RegBlock& block, const RegValueLine& read) {
     std::string formatted;
     std::string_view text = read.text;
-    std::size_t nameLength = read.nameLength;
+    const std::size_t nameLength = read.nameLength;
     if (!read.plain) {
-        AppendRegName(formatted, read.name);
-        nameLength = formatted.size();
+        formatted.assign(read.text, 0, nameLength);
         formatted += '=';
         AppendRegData(formatted, read.type, read.data);
         text = formatted;
@@ -531,6 +540,7 @@ void SettleBlock(UserReg& hive, RegBlock& block) {
 template <typename AppendData>
 void SetValueLine(UserReg& hive, const RegKeyRef& key, std::u16string_view name, std::uint64_t now,
                   AppendData appendData) {
+    assert((name.empty() || name.back() != u'\0') && "a name that ends in NUL");
     // Compared as bytes: char16_t's character traits compare unit by unit.
     const std::u16string& path = key.joined;
     const bool sameBlock = hive.lastBlock && hive.lastBlock->first.size() == path.size() &&
@@ -597,15 +607,25 @@ std::string ValueKey(std::u16string_view name) {
     return key;
 }
 
-std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive) {
-    std::map<std::u16string, std::map<std::string, std::string>> all;
+std::map<std::string, RegData> RegBlockValues(const RegBlock& block) {
+    assert(block.pending.empty() && "pending values not settled");
+    TextArena arena;
+    RegBlock copy = block;
+    OpenBlockForChange(arena, copy);
+    std::map<std::string, RegData> values;
+    RegValueLine read;
+    for (const ValueLine& value : copy.values) {
+        ReadStoredLine(value.Text(), read);
+        values[LineKey(value)] = {read.type, read.data};
+    }
+    return values;
+}
+
+std::map<std::u16string, std::map<std::string, RegData>> AllRegValues(const UserReg& hive) {
+    std::map<std::u16string, std::map<std::string, RegData>> all;
     for (const RegBlock& block : hive.blocks) {
-        assert(block.pending.empty() && "pending values not settled");
-        TextArena arena;
-        RegBlock copy = block;
-        OpenBlockForChange(arena, copy);
         auto& values = all[std::u16string(block.folded)];
-        for (const ValueLine& value : copy.values) values[LineKey(value)] = std::string(value.Data());
+        for (auto& [key, value] : RegBlockValues(block)) values[key] = std::move(value);
     }
     return all;
 }
@@ -686,6 +706,18 @@ private:
     bool ok_ = true;
 };
 
+// A value's line as Wine writes it. The data held is in Wine's shape, and so
+// is a plain name; any other name is written anew, its data after it: with
+// Wine's escapes, and without a NUL at its end, which Wine does not write.
+// Such a name is then read back as the name without that NUL, as from
+// Wine's own save; sorted after that name, it replaces its value.
+std::string_view LineAsWineWrites(const ValueLine& value, RegValueLine& scratch, std::string& line) {
+    if (PlainName(value)) return value.Text();
+    ReadStoredLine(value.Text(), scratch);
+    line = FormatRegValue(scratch.name, scratch.type, scratch.data);
+    return line;
+}
+
 } // namespace
 
 void SettleRegValues(UserReg& hive) {
@@ -695,6 +727,8 @@ void SettleRegValues(UserReg& hive) {
 
 bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write) {
     ChunkWriter out(write);
+    RegValueLine scratch;
+    std::string line;
     out.PutLasting(hive.header);
     bool previousRewritten = false;
     for (const RegBlock& block : hive.blocks) {
@@ -712,7 +746,7 @@ bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view
             out.Put("\n");
         }
         for (const SortKey& entry : SortedValues(block)) {
-            out.Put(block.values[entry.index].Text());
+            out.Put(LineAsWineWrites(block.values[entry.index], scratch, line));
             out.Put("\n");
         }
         out.Put(block.tail);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "large_buffer.h"
@@ -148,7 +149,8 @@ RegKeyRef MakeRegKeyRef(const KeyPath& path);
 // it was created.
 bool CreateRegKey(UserReg& hive, const RegKeyRef& key, std::uint64_t now);
 
-// Sets a value of an existing key (created first when missing). Data is as
+// Sets a value of an existing key (created first when missing). The name
+// does not end in NUL (the Win32 A functions pass C strings). Data is as
 // the registry holds it: strings in UTF-16 little-endian. Setting a value to
 // what it already holds changes nothing, as in Wine. The value waits among
 // its block's pending values, a few hundred at a time, so that their lookups
@@ -169,7 +171,8 @@ void SettleRegValues(UserReg& hive);
 
 // Writes the hive's text through `write`, in pieces: closed blocks byte for
 // byte as read, rewritten ones as Wine writes them (values sorted by folded
-// name) a megabyte at a time. False as soon as `write` fails.
+// name, a name that ends in NUL without it) a megabyte at a time. False as
+// soon as `write` fails.
 bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view)>& write);
 
 // The hive's text as one string, as WriteUserReg writes it.
@@ -180,10 +183,17 @@ std::string SerializeUserReg(const UserReg& hive);
 // names fit a string without an allocation.
 std::string ValueKey(std::u16string_view name);
 
-// Every key with a block and its values (data as written after the "="), by
-// folded path and ValueKey; a key written twice is merged, the later value
-// winning. For the tests and the fuzzer: the program never lists values.
-std::map<std::u16string, std::map<std::string, std::string>> AllRegValues(const UserReg& hive);
+// A value's type and data as the registry holds them: strings in UTF-16LE.
+using RegData = std::pair<std::uint32_t, std::string>;
+
+// A block's values by ValueKey, as held (in memory, or read from its text).
+// For the tests and the fuzzer: the program never lists values.
+std::map<std::string, RegData> RegBlockValues(const RegBlock& block);
+
+// Every key with a block and its values, by folded path and ValueKey; a key
+// written twice is merged, the later value winning. For the tests and the
+// fuzzer.
+std::map<std::u16string, std::map<std::string, RegData>> AllRegValues(const UserReg& hive);
 
 // True when the key, or a key on its path, is a symbolic link: Wine follows
 // it, so values written under the key's own block would not be seen.
