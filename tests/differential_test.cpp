@@ -18,11 +18,13 @@ struct Migration {
     int exitStatus = -1;
 };
 
-// How user.reg is edited by hand before a run: `blocks` appended to it, and
-// every line end made CR LF when `crlf`.
+// How user.reg is edited by hand before a run: `blocks` appended to it, or
+// in place of all its blocks when `alone`, and every line end made CR LF
+// when `crlf`.
 struct UserRegEdit {
     std::string blocks;
     bool crlf = false;
+    bool alone = false;
 };
 
 // Migrates the profile, started from `start`, in a prefix whose user.reg is
@@ -32,6 +34,7 @@ Migration Migrate(const std::vector<std::string>& command, const std::string& pr
     WinePrefix prefix;
     prefix.WriteProfile(profile);
     std::string userReg = ReadFile(prefix.UserReg());
+    if (edit.alone) userReg.erase(userReg.find("\n[") + 1);
     userReg += edit.blocks;
     for (std::size_t at = 0; edit.crlf && (at = userReg.find('\n', at)) != std::string::npos; at += 2) userReg.insert(at, "\r");
     WriteFile(prefix.UserReg(), userReg);
@@ -54,6 +57,7 @@ void ExpectSameAsWine(const std::string& profile, const UserRegEdit& edit = {}) 
     RemoveTree(start);
     EXPECT_EQ(wine.exitStatus, 0);
     EXPECT_EQ(ours.exitStatus, 0);
+    EXPECT_EQ(ours.dump.root, wine.dump.root);
     EXPECT_EQ(ours.dump.keys, wine.dump.keys);
     EXPECT_EQ(ours.dump.values, wine.dump.values);
     if (!edit.blocks.empty()) return; // hand-edited blocks keep their place and spelling
@@ -127,6 +131,14 @@ const HandEdit kHandEdits[] = {
       "\"REPLAYTIMEOUT\"=dword:1\n"
       "\n[Software\\\\Tavik\\\\Disassembler] 1700000000\n\"elTUREGIT@h\\\"\\0\"=\"\"d\n"
       "\"elTUREGIT@h\xff\\\"\"=\"\x11\"\n\"\\0\"=\"nul\"\n@=\"default\"\n"}},
+    // Wine shows a key as it met it first: a key added under a parent spelt
+    // two ways must not come first with the later spelling.
+    {"ParentSpeltTwoWays",
+     {"\n[Software\\\\Tavik\\\\Files] 1700000000\n\"x\"=\"1\"\n"
+      "\n[SOFTWARE\\\\TAVIK\\\\Disassembler\\\\Sub] 1700000000\n\"y\"=\"2\"\n"}},
+    {"SoftwareSpeltTwoWays",
+     {"\n[Software\\\\x\\\\YY] 1700000000\n\"y\"=\"2\"\n\n[SoFtWarE\\\\Tavik\\\\ROM] 1700000000\n\"x\"=\"1\"\n",
+      false, true}},
 };
 
 class HandEditedUserReg : public ::testing::TestWithParam<HandEdit> {};

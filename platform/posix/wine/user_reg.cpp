@@ -78,6 +78,13 @@ std::size_t ComponentEnd(std::string_view pathText, std::size_t from) {
     return pathText.size();
 }
 
+// The last component of a path text: the key's own name, as escaped there.
+std::string_view LastComponent(std::string_view pathText) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = ComponentEnd(pathText, start)) < pathText.size();) start = end + kPathSeparator.size();
+    return pathText.substr(start);
+}
+
 ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLength) {
     // Lengths are 32 bits; no value of the registry comes near.
     if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
@@ -361,20 +368,16 @@ void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& fol
     }
 }
 
-// Adds the block of a key; the components that exist keep their spelling.
+// Adds the block of a key. Each component that names a key already there is
+// spelled as that key was met first, component by component: Wine shows a
+// key as it met it first, and the new block may come first in the file.
 std::size_t InsertBlock(UserReg& hive, const RegKeyRef& key, std::uint64_t now) {
     std::string pathText;
-    std::size_t depth = key.path.size();
-    for (; depth > 0; --depth) {
-        const auto known = hive.keys.find(JoinFolded(key.folded, depth));
-        if (known != hive.keys.end()) {
-            pathText = known->second.pathText;
-            break;
-        }
-    }
-    for (; depth < key.path.size(); ++depth) {
+    for (std::size_t depth = 0; depth < key.path.size(); ++depth) {
         if (depth > 0) pathText += kPathSeparator; // also after a component that escapes to nothing
-        pathText += EscapeRegString(key.path[depth], "[]");
+        const auto known = hive.keys.find(JoinFolded(key.folded, depth + 1));
+        if (known != hive.keys.end()) pathText += LastComponent(known->second.pathText);
+        else pathText += EscapeRegString(key.path[depth], "[]");
     }
     RegBlock block;
     block.pathText = hive.arena.Store(pathText);

@@ -103,7 +103,8 @@ struct RegBlock {
 // A key that exists: one with a block, or one on the path of a block.
 struct RegKeyEntry {
     static constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
-    std::string_view pathText;   // as escaped in the file where it was met first (or as created)
+    std::string_view pathText;   // as escaped in the block where it was met first (or as created); its
+                                 // last component is the key's name as Wine shows it
     std::size_t block = kNoBlock; // its block (the last one, for a key written twice), if any
 };
 
