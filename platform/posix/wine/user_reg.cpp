@@ -92,15 +92,14 @@ ValueLine StoreLine(TextArena& arena, std::string_view text, std::size_t nameLen
     return ValueLine{stored.data(), static_cast<std::uint32_t>(stored.size()), static_cast<std::uint32_t>(nameLength)};
 }
 
-// Most names are printable ASCII without escapes: their key is the text
-// between the quotes with A to Z folded, and needs no decoding, and Wine
-// writes them as they stand. That text, or nullopt for another name (and
-// for the default value's, which Wine writes as "@").
+// Most names are ASCII without escapes: their key is the text between the
+// quotes with A to Z folded, and needs no decoding. That text, or nullopt for
+// another name.
 std::optional<std::string_view> PlainName(const ValueLine& value) {
     const std::string_view name = value.Name();
-    if (name.size() < 3 || name.front() != '"') return std::nullopt;
+    if (name.size() < 2 || name.front() != '"') return std::nullopt;
     const std::string_view inner = name.substr(1, name.size() - 2);
-    if (!std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c >= ' '; })) return std::nullopt;
+    if (!std::all_of(inner.begin(), inner.end(), [](char c) { return c != '\\' && c > 0; })) return std::nullopt;
     return inner;
 }
 
@@ -709,13 +708,14 @@ private:
     bool ok_ = true;
 };
 
-// A value's line as Wine writes it. The data held is in Wine's shape, and so
-// is a plain name; any other name is written anew, its data after it: with
-// Wine's escapes, and without a NUL at its end, which Wine does not write.
-// Such a name is then read back as the name without that NUL, as from
-// Wine's own save; sorted after that name, it replaces its value.
-std::string_view LineAsWineWrites(const ValueLine& value, RegValueLine& scratch, std::string& line) {
-    if (PlainName(value)) return value.Text();
+// A value's line as a rewritten block is written. Its data is in Wine's shape.
+// A name with an escape is written anew as Wine writes it, its data after
+// it: without a NUL at its end, which Wine does not write, so that such a
+// name is read back as the name without it, as from Wine's own save, and
+// (sorted after that name) replaces its value. Any other name reads as
+// Wine's spelling of it reads.
+std::string_view WrittenLine(const ValueLine& value, RegValueLine& scratch, std::string& line) {
+    if (value.Name().find('\\') == std::string_view::npos) return value.Text();
     ReadStoredLine(value.Text(), scratch);
     line = FormatRegValue(scratch.name, scratch.type, scratch.data);
     return line;
@@ -749,7 +749,7 @@ bool WriteUserReg(const UserReg& hive, const std::function<bool(std::string_view
             out.Put("\n");
         }
         for (const SortKey& entry : SortedValues(block)) {
-            out.Put(LineAsWineWrites(block.values[entry.index], scratch, line));
+            out.Put(WrittenLine(block.values[entry.index], scratch, line));
             out.Put("\n");
         }
         out.Put(block.tail);
