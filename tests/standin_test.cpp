@@ -1,20 +1,24 @@
 // The native stand-in's own pieces: what the user.reg reader refuses, how the
 // profile reader trims and reads integers, how a file of the prefix is opened
-// and read line by line, and the start directory beside what Wine itself
-// gives.
+// and read line by line, the Windows directory when memory runs out, and the
+// start directory beside what Wine itself gives.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "support/wine_prefix.h"
 #include "profile_parser.h"
 #include "reg_syntax.h"
 #include "regular_file.h"
 #include "user_reg.h"
+#include "winapi.h"
 #include "wine_paths.h"
 
 namespace {
@@ -212,6 +216,33 @@ TEST(Standin, PrefixWithoutWineprefixIsInTheUsersHome) {
     ::unsetenv("HOME");
     EXPECT_EQ(WinePrefixDirectory(), home + "/.wine");
     if (saved) ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+// Asks for the Windows directory of the prefix `prefix` with the address
+// space limited to what the process uses and a megabyte more, and exits with
+// the last error (100 or more: the limit could not be set, or the call
+// succeeded).
+[[noreturn]] void ExitWithWindowsDirectoryErrorWhenShortOfMemory(const std::string& prefix) {
+    ::setenv("WINEPREFIX", prefix.c_str(), 1);
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t bound = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (1 << 20);
+    const rlimit limit = {bound, bound};
+    if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(100);
+    char directory[MAX_PATH];
+    if (GetWindowsDirectoryA(directory, sizeof directory) != 0) std::_Exit(101);
+    std::_Exit(static_cast<int>(GetLastError() & 0x7F));
+}
+
+// Where memory runs out while the Windows directory is found, the last error
+// says so: the run reports a shortage, not a missing prefix. A prefix's name
+// of 8 MB cannot be copied within the limit.
+TEST(Standin, WindowsDirectoryShortOfMemorySaysSo) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime reserves more address space than the limit allows";
+#endif
+    EXPECT_EXIT(ExitWithWindowsDirectoryErrorWhenShortOfMemory("/" + std::string(8 << 20, 'p')),
+                ::testing::ExitedWithCode(static_cast<int>(ERROR_NOT_ENOUGH_MEMORY)), "");
 }
 
 // Lines are handed on whole across the blocks a file is read in, cut to

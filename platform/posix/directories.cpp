@@ -23,7 +23,8 @@ UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
 
 } // namespace
 
-// 0 with the reason as the last error where Wine would refuse the prefix.
+// 0 with the reason as the last error where Wine would refuse the prefix, or
+// where memory runs out.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     return UnlessMemoryRunsShort(
         [&] {
@@ -32,7 +33,10 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
             if (!directory) SetLastError(static_cast<DWORD>(refusal));
             return directory ? CopyOut(*directory, buffer, size) : 0;
         },
-        [] { return UINT{0}; });
+        [] {
+            SetLastError(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+            return UINT{0};
+        });
 }
 
 // The directory Wine would give the Windows program started here, so that the
