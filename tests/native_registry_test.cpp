@@ -299,6 +299,24 @@ TEST_F(NativeRegistry, WinePrefixIsTakenAsWineTakesIt) {
     EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(90));
 }
 
+// A refusal whose detail, a long path, does not fit the message's buffer
+// still says why and what to do, without the path: not "the run failed".
+TEST(NativeMessages, RefusalWithAPathTooLongToQuoteStillSaysWhy) {
+    const std::string name(600, 'r');
+    const std::pair<std::string, std::string> cases[] = {
+        {name, "tavikmigrate: the Wine prefix's path is not absolute; use a full path (error 161)\n"},
+        {"/dev/null/" + name, "tavikmigrate: the Wine prefix is not a directory; fix WINEPREFIX (error 267)\n"},
+    };
+    for (const auto& [prefix, message] : cases) {
+        ProcessOptions options;
+        options.environment = {{"WINEPREFIX", prefix}};
+        const ProcessResult run = RunProcess(NativeProgram(), options);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, message);
+    }
+}
+
 // A prefix that does not exist, or holds no Windows directory, leaves the
 // profile missing as before; a line on standard error first says which
 // prefix was looked at, and nothing is created.

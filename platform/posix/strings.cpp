@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "error_detail.h"
 #include "memory_shortage.h"
@@ -17,7 +18,8 @@ namespace {
 // the counts and the code after it, all in one line of about 100
 // characters. A code whose failure comes with a detail (the line of user.reg
 // that was refused, the path that Wine would not take) has a second text
-// with "%s" where the detail goes, used when SetErrorDetail gave one.
+// with "%s" where the detail goes, used when SetErrorDetail gave one and the
+// whole fits the caller's buffer.
 struct ErrorText {
     LSTATUS code;
     const char* text;
@@ -138,8 +140,11 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
                 std::string text = error.text;
                 const auto detail = Details().find(error.code);
                 if (error.withDetail && detail != Details().end()) {
-                    text = error.withDetail;
-                    text.replace(text.find("%s"), 2, detail->second);
+                    std::string detailed = error.withDetail;
+                    detailed.replace(detailed.find("%s"), 2, detail->second);
+                    // A detail that quotes a long path leaves the cause and
+                    // the remedy without it rather than no text at all.
+                    if (detailed.size() < size) text = std::move(detailed);
                 }
                 if (text.size() + 1 > size) return DWORD{0};
                 std::memcpy(buffer, text.c_str(), text.size() + 1);
