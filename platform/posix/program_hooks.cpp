@@ -77,14 +77,15 @@ bool AnswerCommandLine(int argc, char** argv, int* exitStatus) {
 // missing, or holds no Windows directory, this line says so first, and
 // where the prefix was taken from.
 void ExplainMissingProfile() {
+    // Each looks at the prefix anew: one that changed since may be refused now.
     const auto prefix = WinePrefixDirectory();
-    if (!prefix) return;
+    const auto windows = WindowsDirectory();
+    if (!prefix || !windows) return;
     const char* source = std::getenv("WINEPREFIX") ? "from WINEPREFIX" : "WINEPREFIX is not set";
     struct stat info;
-    const std::string windows = *WindowsDirectory();
-    if (::stat(windows.c_str(), &info) == 0) return; // only the profile is missing
+    if (::stat(windows->c_str(), &info) == 0) return; // only the profile is missing
     if (errno != ENOENT && errno != ENOTDIR) {
-        std::fprintf(stderr, "%scannot reach %s (%s): %s\n", kMessagePrefix, windows.c_str(), source,
+        std::fprintf(stderr, "%scannot reach %s (%s): %s\n", kMessagePrefix, windows->c_str(), source,
                      std::strerror(errno));
     } else if (::stat(prefix->c_str(), &info) != 0) {
         std::fprintf(stderr, "%sno Wine prefix at %s (%s); set WINEPREFIX to the prefix\n", kMessagePrefix,
