@@ -13,6 +13,14 @@
 #   PROGRAM, LICENSE_FILE: the names of the program and of our licence's file
 #   in the package; --crlf: CR LF line ends, for Windows.
 set -euo pipefail
+if [[ ${1-} == -h || ${1-} == --help ]]; then
+  sed -n '2,/^#   *in the package; --crlf/s/^# \{0,1\}//p' "$0"
+  exit 0
+fi
+if (($# != 4 && $# != 5)) || [[ $1 == -* ]] || { (($# == 5)) && [[ $5 != --crlf ]]; }; then
+  echo "notices.sh: expected PROGRAM LICENSE_FILE LINK_MAP OUTPUT [--crlf]; see --help" >&2
+  exit 2
+fi
 program=$1 license_file=$2 map=$3 output=$4 line_end=${5:-}
 export LC_ALL=C
 
