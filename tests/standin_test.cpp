@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "support/wine_prefix.h"
 #include "profile_parser.h"
@@ -208,14 +209,20 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
 TEST(Standin, PrefixWithoutWineprefixIsInTheUsersHome) {
     const passwd* user = ::getpwuid(::getuid());
     ASSERT_NE(user, nullptr);
-    const char* saved = std::getenv("HOME");
-    const std::string home = user->pw_dir, savedHome = saved ? saved : "";
+    const std::string home = user->pw_dir;
+    // The environment is the process's: each variable gets its old value back.
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"HOME", "WINEPREFIX"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
     ::unsetenv("WINEPREFIX");
     ::setenv("HOME", "/some/home", 1);
     EXPECT_EQ(WinePrefixDirectory(), "/some/home/.wine");
     ::unsetenv("HOME");
     EXPECT_EQ(WinePrefixDirectory(), home + "/.wine");
-    if (saved) ::setenv("HOME", savedHome.c_str(), 1);
+    for (const auto& [name, value] : saved)
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
 }
 
 // Asks for the Windows directory of the prefix `prefix` with the address

@@ -32,7 +32,7 @@ const ErrorText kErrorTexts[] = {
     {ERROR_PATH_NOT_FOUND, "the Wine prefix was not found; set WINEPREFIX to it", "%s; set WINEPREFIX"},
     {ERROR_ACCESS_DENIED, "user.reg or its directory is read-only; make both writable", nullptr},
     {ERROR_INVALID_HANDLE, "the registry key is not open", nullptr},
-    {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close programs or lower [MRU] FileCount", nullptr},
+    {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close programs or fix [MRU] FileCount", nullptr},
     {ERROR_SHARING_VIOLATION, "Wine is running in this prefix; run 'wineserver -k' first", nullptr},
     {ERROR_INVALID_PARAMETER, "the parameter is incorrect", nullptr},
     {ERROR_DISK_FULL, "the disk is full; free some space", nullptr},

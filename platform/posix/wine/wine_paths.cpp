@@ -68,7 +68,7 @@ std::optional<std::string> WinePrefixDirectory(LSTATUS* refusal) {
     } else {
         const auto userHome = UserHome();
         if (!userHome)
-            return refuse(ERROR_PATH_NOT_FOUND, "no home directory: HOME is not set and /etc/passwd names none");
+            return refuse(ERROR_PATH_NOT_FOUND, "no home directory: HOME is not set and the user database names none");
         prefix = *userHome + "/.wine";
     }
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
