@@ -1,23 +1,35 @@
 #!/usr/bin/env bash
 # Installs those of the Debian packages given as arguments that are missing:
 # through apt-get when this runs as root (adding the i386 architecture for
-# packages that name it), otherwise naming them and failing.
+# packages that name it), otherwise naming them and failing. With --list, it
+# only prints the missing ones, for scripts that install nothing.
 set -euo pipefail
-usage="Usage: scripts/ensure-packages.sh PACKAGE...
+usage="Usage: scripts/ensure-packages.sh [--list] PACKAGE...
 
 Installs those of the Debian packages named that are missing, through
 apt-get when run as root; otherwise names them and fails.
-Exit status: 0 all are installed; 1 some are missing and this is not root."
+  --list     only print the missing ones, one line, and install nothing
+  -h, --help print this help and exit
+Exit status: 0 all are installed (or listed); 1 some are missing and this
+is not root."
+list=0
+packages=()
 for argument in "$@"; do
   case $argument in
     -h | --help) echo "$usage"; exit 0 ;;
+    --list) list=1 ;;
     -* | '') echo "ensure-packages.sh: unknown option '$argument'; see 'scripts/ensure-packages.sh --help'" >&2; exit 2 ;;
+    *) packages+=("$argument") ;;
   esac
 done
 missing=()
-for package in "$@"; do
+for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
+if ((list)); then
+  echo "${missing[*]}"
+  exit 0
+fi
 ((${#missing[@]})) || exit 0
 if [[ $(id -u) != 0 ]]; then
   echo "Missing Debian packages: ${missing[*]}" >&2

@@ -30,10 +30,7 @@ for argument in "$@"; do
 done
 cd "$(dirname "$0")/.."
 
-missing=()
-for package in "${needed[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
+read -r -a missing <<<"$(scripts/ensure-packages.sh --list "${needed[@]}")"
 if ((${#missing[@]})); then
   sudo=sudo
   (($(id -u) == 0)) && sudo=""
