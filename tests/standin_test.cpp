@@ -104,6 +104,17 @@ TEST(RegSyntax, EscapesEachClassOfUnitAndLooksAheadForDigits) {
     EXPECT_EQ(EscapeRegString(u"\"[", "\"\""), "\\\"[");
 }
 
+// A type takes all eight of its hex digits, written and read.
+TEST(RegSyntax, TypeOfEightHexDigitsIsWrittenWhole) {
+    const std::string line = FormatRegValue(u"t", 0xfedcba98, "\x01");
+    EXPECT_EQ(line, "\"t\"=hex(fedcba98):01");
+    std::string_view rest;
+    RegValueLine value;
+    ASSERT_TRUE(ParseRegValueLine(line, rest, value, nullptr));
+    EXPECT_EQ(value.type, 0xfedcba98u);
+    EXPECT_TRUE(value.plain);
+}
+
 // The blanks, around a name asked for and around a value in the file; the
 // bytes beside them are not blanks, 0xA0 (no-break space) included.
 TEST(ProfileSyntax, TrimsExactlyTheBlanks) {

@@ -1,6 +1,7 @@
 #include "text_encoding.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "cp1252_best_fit.h"
 #include "wine_case_table.h"
@@ -38,21 +39,58 @@ constexpr char16_t kReplacement = 0xFFFD;
 // A UTF-8 lead byte: how many continuation bytes it takes (none: it is no
 // lead byte), and the range that the first of them must be in. Outside it,
 // and yet a continuation byte, it makes an overlong form (after E0 or F0), a
-// surrogate (after ED) or a value above U+10FFFF (after F4).
+// value above U+10FFFF (after F4) or, by MultiByteToWideChar's rules, a
+// surrogate (after ED), which the registry loader keeps.
 struct Utf8Lead {
     std::size_t following;
     unsigned char secondLow, secondHigh;
 };
 
-Utf8Lead ReadUtf8Lead(unsigned char lead) {
+Utf8Lead ReadUtf8Lead(unsigned char lead, Utf8Rules rules) {
     if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF};
     if (lead == 0xE0) return {2, 0xA0, 0xBF};
-    if (lead == 0xED) return {2, 0x80, 0x9F};
+    if (lead == 0xED && rules == Utf8Rules::MultiByteToWideChar) return {2, 0x80, 0x9F};
     if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF};
     if (lead == 0xF0) return {3, 0x90, 0xBF};
     if (lead == 0xF4) return {3, 0x80, 0x8F};
     if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF};
     return {0, 0, 0};
+}
+
+bool IsContinuationByte(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Reads the sequence whose lead byte, a byte above 127, is at `at`, and
+// moves `at` past the bytes it takes: its code point, or nullopt for a piece
+// that is no valid sequence.
+std::optional<char32_t> ReadUtf8Sequence(std::string_view bytes, std::size_t& at, Utf8Rules rules) {
+    const auto lead = static_cast<unsigned char>(bytes[at++]);
+    const Utf8Lead shape = ReadUtf8Lead(lead, rules);
+    const bool windows = rules == Utf8Rules::MultiByteToWideChar;
+    if (shape.following == 0) return std::nullopt;
+    // MultiByteToWideChar: too few bytes left for the sequence, so the piece
+    // takes them all. The loader meets the end as it meets any byte that is
+    // no continuation byte.
+    if (windows && bytes.size() - at < shape.following) {
+        at = bytes.size();
+        return std::nullopt;
+    }
+    char32_t cp = lead & (0x3F >> shape.following);
+    bool inRange = true;
+    for (std::size_t taken = 0; taken < shape.following; ++taken) {
+        // Not a continuation byte: the piece ends before it, and it is read
+        // on its own.
+        if (at == bytes.size() || !IsContinuationByte(static_cast<unsigned char>(bytes[at]))) return std::nullopt;
+        const auto next = static_cast<unsigned char>(bytes[at++]);
+        if (taken == 0) inRange = next >= shape.secondLow && next <= shape.secondHigh;
+        // Out of range, MultiByteToWideChar ends the piece at this byte; the
+        // loader takes the whole sequence, and drops it.
+        if (!inRange && windows) break;
+        cp = cp << 6 | (next & 0x3F);
+    }
+    if (!inRange) return std::nullopt;
+    return cp;
 }
 
 } // namespace
@@ -78,37 +116,22 @@ std::string EncodeCp1252(std::u16string_view text) {
 std::u16string DecodeUtf8(std::string_view bytes) {
     std::u16string text;
     text.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[at++]);
-        if (lead < 0x80) {
-            text.push_back(lead);
-            continue;
-        }
-        const Utf8Lead shape = ReadUtf8Lead(lead);
-        if (shape.following == 0) {
-            text.push_back(kReplacement);
-            continue;
-        }
-        // Too few bytes left for the sequence: one replacement ends the text.
-        if (bytes.size() - at < shape.following) {
-            text.push_back(kReplacement);
-            break;
-        }
-        char32_t cp = lead & (0x3F >> shape.following);
-        bool bad = false;
-        for (std::size_t taken = 0; taken < shape.following && !bad; ++taken) {
-            const auto next = static_cast<unsigned char>(bytes[at]);
-            bad = (next & 0xC0) != 0x80;
-            if (bad) break; // not a continuation byte: it is read on its own
-            ++at;
-            bad = taken == 0 && (next < shape.secondLow || next > shape.secondHigh);
-            cp = cp << 6 | (next & 0x3F);
-        }
-        if (bad) text.push_back(kReplacement);
-        else AppendCodePoint(text, cp);
-    }
+    AppendDecodedUtf8(text, bytes, Utf8Rules::MultiByteToWideChar);
     return text;
+}
+
+void AppendDecodedUtf8(std::u16string& text, std::string_view bytes, Utf8Rules rules) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        if (byte < 0x80) {
+            text.push_back(byte);
+            ++at;
+        } else if (const auto cp = ReadUtf8Sequence(bytes, at, rules)) {
+            AppendCodePoint(text, *cp);
+        } else if (rules == Utf8Rules::MultiByteToWideChar) {
+            text.push_back(kReplacement);
+        }
+    }
 }
 
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {

@@ -21,6 +21,12 @@ inline char16_t DecodeCp1252Byte(unsigned char byte) {
 std::string EncodeCp1252(std::u16string_view text);
 // UTF-16 code units as little-endian bytes, as the registry holds text.
 std::string EncodeUtf16Le(std::u16string_view text);
+// The two ways Wine decodes UTF-8, which differ in what they make of bytes
+// that are no valid sequence.
+enum class Utf8Rules {
+    MultiByteToWideChar, // as DecodeUtf8 below
+    RegistryLoader,      // as the registry loader reads quoted text: see AppendDecodedUtf8
+};
 // UTF-8 into UTF-16 code units as Wine's MultiByteToWideChar decodes it (a
 // profile with a byte order mark; Unix file names, in ntdll). What is not a
 // valid sequence becomes U+FFFD, one for each of these pieces, and reading
@@ -34,6 +40,15 @@ std::string EncodeUtf16Le(std::u16string_view text);
 //   them, whatever they are, to the end of the text (F0 41 at the end is one
 //   U+FFFD).
 std::u16string DecodeUtf8(std::string_view bytes);
+// UTF-8 decoded by `rules`, appended to `text`. By the registry loader's
+// rules, what is not a valid sequence gives nothing, and reading goes on
+// after it:
+// - a byte that is no lead byte (80 to C1, F5 to FF), alone;
+// - a sequence cut by a byte that is no continuation byte, or by the end of
+//   the text: the bytes before that byte;
+// - a whole sequence whose value is overlong or above U+10FFFF.
+// Surrogates of three bytes (ED A0 80 to ED BF BF) are kept as code units.
+void AppendDecodedUtf8(std::u16string& text, std::string_view bytes, Utf8Rules rules);
 // UTF-16 into code units.
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian);
 
