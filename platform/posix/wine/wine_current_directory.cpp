@@ -209,27 +209,60 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, std::u
     return found;
 }
 
-// Whether Wine opens the directory `names` below `directory`: on a drive
-// each name as it is or in another letter case, without the characters
-// Windows forbids; below the Unix root, only the exact name.
-bool WineOpensDirectory(std::string directory, const std::vector<std::u16string_view>& names, bool onDrive) {
-    static constexpr std::u16string_view kForbidden = u"*?<>|\"";
-    for (const std::u16string_view name : names) {
-        if (name == u"." || name == u"..") return false;
-        for (char16_t c : name)
-            if (c == 0 || (onDrive && (c < 32 || kForbidden.find(c) != std::u16string_view::npos))) return false;
-        struct stat info;
-        const auto bytes = EncodeName(name);
-        if (bytes && ::stat((directory + "/" + *bytes).c_str(), &info) == 0) {
-            directory += "/" + *bytes;
-            continue;
-        }
-        const auto other = onDrive ? FindIgnoringCase(directory, name) : std::nullopt;
-        if (!other) return false;
-        directory += "/" + *other;
+// Characters that no name on a drive may hold: the control codes and the
+// wildcard, quoting and redirection characters of Windows file names.
+bool ForbiddenInWindowsName(char16_t unit) {
+    if (unit < 0x20) return true;
+    switch (unit) {
+    case u'*':
+    case u'?':
+    case u'"':
+    case u'<':
+    case u'>':
+    case u'|':
+        return true;
+    default:
+        return false;
     }
+}
+
+// Whether Wine takes `name` as a name to open. Under the "unix" root only "."
+// and ".." and a NUL are refused; names on a drive must also be valid Windows
+// names.
+bool AcceptableName(std::u16string_view name, bool onDrive) {
+    if (name == u"." || name == u".." || name.find(u'\0') != std::u16string_view::npos) return false;
+    return !onDrive || std::none_of(name.begin(), name.end(), ForbiddenInWindowsName);
+}
+
+// The entry of the Unix directory `directory` ("" is the root) that Wine
+// opens for `name`: the name as written first; on a drive, where that is
+// missing or has no bytes in the locale, whichever entry matches it in any
+// letter case.
+std::optional<std::string> EntryOpenedFor(const std::string& directory, std::u16string_view name, bool onDrive) {
     struct stat info;
-    return ::stat(directory.empty() ? "/" : directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (const auto bytes = EncodeName(name); bytes && ::stat((directory + "/" + *bytes).c_str(), &info) == 0)
+        return bytes;
+    return onDrive ? FindIgnoringCase(directory, name) : std::nullopt;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Whether Wine opens the directory made of `names` below the Unix directory
+// `directory` ("" is the root "/"); `onDrive` is true when `directory` is the
+// root of a drive of the prefix, false when the path lies under Wine's "unix"
+// root.
+bool WineOpensDirectory(std::string directory, const std::vector<std::u16string_view>& names, bool onDrive) {
+    const auto acceptable = [onDrive](std::u16string_view name) { return AcceptableName(name, onDrive); };
+    if (!std::all_of(names.begin(), names.end(), acceptable)) return false;
+    for (std::u16string_view name : names) {
+        const std::optional<std::string> entry = EntryOpenedFor(directory, name, onDrive);
+        if (!entry) return false;
+        directory += "/" + *entry;
+    }
+    return IsDirectory(directory.empty() ? "/" : directory);
 }
 
 std::optional<std::string> WorkingDirectory() {
