@@ -75,14 +75,13 @@ template <class Char>
 std::basic_string_view<Char> CopyProfileEntry(std::basic_string_view<Char> value, std::size_t capacity) {
     if (capacity == 0) return {};
     value = value.substr(0, value.find(Char(0)));
-    bool quoted = false;
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-        quoted = true;
-        value.remove_prefix(1);
-    }
-    std::basic_string_view<Char> copy = value.substr(0, capacity - 1);
-    if (quoted && capacity >= value.size() && !copy.empty()) copy.remove_suffix(1);
-    return copy;
+    const bool quoted =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    if (!quoted) return value.substr(0, capacity - 1);
+    const std::basic_string_view<Char> inner = value.substr(1, value.size() - 2);
+    if (inner.size() + 1 < capacity) return inner;
+    if (inner.size() + 1 == capacity) return inner.substr(0, inner.empty() ? 0 : inner.size() - 1);
+    return value.substr(1, capacity - 1); // the closing quote lies beyond the cut
 }
 
 // The integer of a profile entry, up to a NUL: leading blanks and control

@@ -51,9 +51,9 @@ bool ParseBlockHeader(TextArena& arena, std::string_view line, RegBlock& block, 
 
 std::string BlockHeaderText(const RegBlock& block) {
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%x%08x\n",
+    std::snprintf(stamp, sizeof stamp, "] %llu\n#time=%llx\n",
                   static_cast<unsigned long long>(FileTimeToUnixSeconds(block.modified)),
-                  static_cast<unsigned>(block.modified >> 32), static_cast<unsigned>(block.modified & 0xFFFFFFFFu));
+                  static_cast<unsigned long long>(block.modified));
     return "[" + std::string(block.pathText) + stamp;
 }
 
