@@ -2,14 +2,14 @@
 # Builds everything and runs every test: the suite, the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, a minute of fuzzing per
 # fuzz target, and the release built twice to prove it reproducible. With
-# --quick, only the suite. Installs the Debian packages that the build and
-# the tests need when they are missing and this runs as root; otherwise
-# names them and stops.
+# --quick, only the suite. Each step installs the Debian packages it needs
+# when they are missing and this runs as root; otherwise names them and
+# stops.
 set -euo pipefail
 usage="Usage: scripts/run-tests.sh [--quick]
 
-Installs what the build and the tests need (as root), builds, and runs the
-test suite with CTest; then, without --quick, the suite under the
+Installs what each step needs (as root), builds, and runs the test suite
+with CTest; then, without --quick, the suite under the
 sanitizers, a minute of fuzzing per target and the reproducibility check.
   --quick    the suite alone: the everyday command
   -h, --help print this help and exit
@@ -24,26 +24,37 @@ for argument in "$@"; do
 done
 cd "$(dirname "$0")/.."
 
-# wine32:i386 is installed everywhere; where the kernel runs no 32-bit code
-# the tests run the x86-64 Windows build under wine64 instead. The last four
-# are for scripts/release.sh, which installs nothing itself.
-packages=(cmake g++ libgtest-dev tmux strace g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
-  clang libclang-rt-14-dev dpkg-dev lintian zip unzip)
-scripts/ensure-packages.sh "${packages[@]}"
+# Each step installs what it needs when it starts. wine32:i386 is installed
+# everywhere; where the kernel runs no 32-bit code the tests run the x86-64
+# Windows build under wine64 instead.
+need() { scripts/ensure-packages.sh --for "$@"; }
 
-cmake --preset default
-cmake --build --preset default -j "$(nproc)"
-echo "== $(head -n 1 build/wine-under-test.txt)"
-ctest --preset default
+# suite NAME PRESET: builds and tests one preset; when a test fails, ends
+# with one line naming the failed tests and how to run them again.
+suite() {
+  local dir=build-$2 failed
+  [[ $2 == default ]] && dir=build
+  cmake --preset "$2"
+  cmake --build --preset "$2" -j "$(nproc)"
+  echo "== $(head -n 1 "$dir/wine-under-test.txt")"
+  ctest --preset "$2" && return 0
+  failed=$(cut -d: -f2 "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | paste -sd' ')
+  echo "run-tests.sh: $1 failed: ${failed:-see above}; rerun one with 'ctest --preset $2 -R NAME' and read its output above" >&2
+  exit 1
+}
+
+need "the build and the test suite" cmake g++ libgtest-dev tmux strace groff-base \
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+suite "the test suite" default
 ((quick)) && exit 0
 
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset sanitize
-cmake --build --preset sanitize -j "$(nproc)"
-ctest --preset sanitize
+suite "the suite under the sanitizers" sanitize
 
 echo "== Fuzzing, 60 seconds per target"
+need "fuzzing" clang libclang-rt-14-dev
 scripts/fuzz.sh 60
 
 echo "== The release, built twice from two clones: byte-identical"
+need "the release" dpkg-dev lintian zip unzip
 scripts/check-reproducible.sh
