@@ -386,9 +386,9 @@ TEST_P(SpecialFile, EndsPromptlyAsThePlaceWants) {
         // user.reg may be the special file itself, which is not to be read.
         const fs::file_type userReg = fs::symlink_status(prefix_.UserReg()).type();
         const std::string before = userReg == fs::file_type::regular ? ReadFile(prefix_.UserReg()) : "";
-        const ProcessResult run = RunProcess(NativeProgram(), prefix_.Options(), 20);
+        const ProcessResult run = RunProcess(NativeProgram(), prefix_.Options(), 60);
         if (run.timedOut) {
-            ADD_FAILURE() << "the run was still going after 20 s";
+            ADD_FAILURE() << "the run was still going after 60 s";
             fs::remove_all(path);
             continue;
         }
@@ -398,7 +398,7 @@ TEST_P(SpecialFile, EndsPromptlyAsThePlaceWants) {
             EXPECT_EQ(run.exitStatus, 1) << run.err;
             EXPECT_NE(run.out.find("Tavik.ini not found!"), std::string::npos) << run.out;
             EXPECT_EQ(ReadFile(prefix_.UserReg()), before);
-            const ProcessResult wine = RunProcess(WindowsProgram(), prefix_.Options(), 60);
+            const ProcessResult wine = RunProcess(WindowsProgram(), prefix_.Options(), 120);
             prefix_.StopWineServer();
             EXPECT_EQ(wine.exitStatus, 1) << wine.out;
             fs::remove_all(path);
@@ -445,8 +445,8 @@ TEST_F(NativeRegistry, FifoForAServerLockIsPassedOver) {
     WriteFile(prefix_.Path() + "/wineserver", "wine-recorded");
     ProcessOptions options = prefix_.Options();
     options.environment.emplace_back("TMPDIR", tmp);
-    const ProcessResult run = RunProcess(NativeProgram(), options, 20);
-    ASSERT_FALSE(run.timedOut) << "the run was still going after 20 s";
+    const ProcessResult run = RunProcess(NativeProgram(), options, 60);
+    ASSERT_FALSE(run.timedOut) << "the run was still going after 60 s";
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     fs::remove(prefix_.Path() + "/wineserver");
 }
