@@ -52,12 +52,12 @@ headers=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit
 grep -q 'Magic.*010b' <<<"$headers" || problem "not a 32-bit PE32 program"
 grep -q 'Subsystem.*Windows CUI' <<<"$headers" || problem "not a console program"
 dlls=$(grep 'DLL Name:' <<<"$headers" | awk '{print toupper($3)}' | sort -u)
-echo "imports:" $dlls
+echo "${exe##*/}: imports" $dlls
 for dll in $dlls; do
   case $dll in KERNEL32.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL) ;; *) problem "needs $dll" ;; esac
 done
 size=$(stat -c %s "$exe")
-echo "size: $size bytes"
+echo "${exe##*/}: size $size bytes (at most 65536)"
 ((size <= 65536)) || problem "larger than 64 KB"
 ! i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug\|\.stab' || problem "not stripped"
 grep -q '^Time/Date.*1970$' <<<"$headers" || problem "carries a link time:" $(grep '^Time/Date' <<<"$headers")
