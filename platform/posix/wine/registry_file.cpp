@@ -10,8 +10,9 @@
 //    the lock, and again just before the rename.
 // 3. user.reg is never written in place. The new text goes to one fixed
 //    temporary name beside it, takes the old file's permissions (and owner,
-//    when run as root), is flushed to the disk and renamed over the old
-//    file; then the directory is flushed. A crash leaves the old file or the
+//    when run as root; a new file, its directory's owner and at least 0600),
+//    is flushed to the disk and renamed over the old file; then the
+//    directory is flushed. A crash leaves the old file or the
 //    new one, never a mix; a temporary left behind is replaced next time.
 // 4. A symbolic link named user.reg stays a link; its target is replaced.
 // 5. A user.reg that is not writable for its owner is left alone.
@@ -351,9 +352,15 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
             // Keeping the owner is a courtesy; the content matters.
         }
     } else {
+        // A new file is the prefix owner's, readable and writable by that
+        // owner whatever the umask: root's 077 (sudo) would otherwise make
+        // a file that the owner's Wine cannot read, and then saves over.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = (0666 & ~mask) | S_IRUSR | S_IWUSR;
+        if (::geteuid() == 0 && ::stat(directory.c_str(), &old) == 0 &&
+            ::fchown(created.fd, old.st_uid, old.st_gid) != 0)
+            return ErrorFromErrno(errno);
     }
     int error = 0;
     if (!WriteUserReg(hive, [&created](std::string_view chunk) { return WriteAll(created.fd, chunk); }) ||
