@@ -58,7 +58,9 @@ bool LocateProfile() {
         ReportFailure(ERROR_FILENAME_EXCED_RANGE, nullptr);
         return false;
     }
-    lstrcatA(gPathBuffer, kDirectorySeparator);
+    // A directory given in Windows form ("C:\\windows", where the native
+    // program's Unix path would not fit) takes a Windows separator.
+    lstrcatA(gPathBuffer, std::strchr(gPathBuffer, '\\') ? "\\" : kDirectorySeparator);
     lstrcatA(gPathBuffer, kProfileFileName);
     return true;
 }

@@ -82,9 +82,25 @@ TEST_F(NativeRegistry, BlocksLeftUnchangedKeepNamesEndingInNul) {
     EXPECT_EQ(dump.values.at("Other\\abc\\x00"), Sz("first"));
 }
 
-TEST_F(NativeRegistry, MissingUserRegIsCreatedInWinesFormat) {
+// A user.reg made anew is in Wine's format and its prefix owner's: made by
+// root (sudo) under umask 077 in another user's prefix, that user owns it and
+// can read and write it.
+TEST_F(NativeRegistry, MissingUserRegIsCreatedInWinesFormatForThePrefixOwner) {
     fs::remove(prefix_.UserReg());
-    EXPECT_EQ(Migrate().values.at("Emulator\\SXCycles"), Dword(90));
+    const bool root = ::geteuid() == 0;
+    const uid_t owner = root ? 65534 : ::geteuid();
+    const gid_t group = root ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(prefix_.Path().c_str(), owner, group), 0);
+    prefix_.StopWineServer();
+    const ProcessResult run = prefix_.Run({"sh", "-c", "umask 077 && exec \"$0\"", TAVIK_NATIVE_PROGRAM});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    struct stat info;
+    ASSERT_EQ(::stat(prefix_.UserReg().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0600, 0600u);
+    EXPECT_EQ(info.st_uid, owner);
+    EXPECT_EQ(info.st_gid, group);
+    ASSERT_EQ(::chown(prefix_.Path().c_str(), ::geteuid(), ::getegid()), 0); // Wine wants its own prefix
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(90));
     const std::string created = ReadFile(prefix_.UserReg());
     EXPECT_EQ(created.rfind("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
                             "\n#arch=win64\n\n[Software\\\\Tavik\\\\Disassembler] ", 0), 0u)
@@ -167,18 +183,25 @@ TEST_F(NativeRegistry, RefusesAUserRegItCannotRewriteSafely) {
     ExpectRefusal("writable");
 }
 
-TEST_F(NativeRegistry, WindowsDirectoryThatLeavesNoRoomIsRefused) {
-    // 250 characters of Windows directory leave no room for "/Tavik.ini".
-    std::string prefix = "/" + std::string(250 - std::string("/drive_c/windows").size() - 1, 'p');
-    const ProcessResult run = RunProcess(NativeProgram(), prefix_.Options(prefix));
-    EXPECT_EQ(run.exitStatus, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "tavikmigrate: the Wine prefix's path is too long for Tavik.ini's; use a shorter one (error 206)\n");
-    prefix.pop_back(); // 249 characters fit
-    const ProcessResult fits = RunProcess(NativeProgram(), prefix_.Options(prefix));
-    EXPECT_EQ(fits.exitStatus, 1);
-    EXPECT_EQ(fits.out, prefix + "/drive_c/windows/Tavik.ini not found!\r\nTo terminate press any key...\r\n");
-    EXPECT_EQ(fits.err, "tavikmigrate: no Wine prefix at " + prefix + " (from WINEPREFIX); set WINEPREFIX to the prefix\n");
+// A prefix whose Unix Windows directory leaves no room in MAX_PATH is reached
+// as Wine reaches it, through C:\windows: the run stores, and a missing
+// profile is named as the Windows program names it.
+TEST_F(NativeRegistry, LongPrefixPathIsUsedAsWineUsesIt) {
+    std::string deep = fs::path(prefix_.Path()).parent_path().string();
+    while (deep.size() < 300) deep += "/" + std::string(60, 'p');
+    fs::create_directories(deep);
+    const std::string moved = deep + "/wine";
+    fs::rename(prefix_.Path(), moved);
+    ProcessOptions options = prefix_.Options(moved);
+    options.workingDirectory = "/";
+    const ProcessResult run = RunProcess(NativeProgram(), options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    fs::remove(moved + "/drive_c/windows/Tavik.ini");
+    const ProcessResult missing = RunProcess(NativeProgram(), options);
+    EXPECT_EQ(missing.exitStatus, 1) << missing.err;
+    EXPECT_EQ(missing.out, "C:\\windows\\Tavik.ini not found!\r\nTo terminate press any key...\r\n");
+    fs::rename(moved, prefix_.Path());
+    EXPECT_EQ(prefix_.DumpRegistry().values.count("Emulator\\SXCycles"), 1u);
 }
 
 // Each file and directory below `root`, with its size and modification time.
@@ -335,6 +358,50 @@ TEST_F(NativeRegistry, MissingPrefixIsNamedBeforeTheNotFoundMessage) {
     EXPECT_EQ(notAPrefix.err,
               "tavikmigrate: " + parent + " (from WINEPREFIX) has no drive_c/windows; set WINEPREFIX to a Wine prefix\n");
     EXPECT_FALSE(fs::exists(parent + "/user.reg"));
+}
+
+// C:\windows is below whatever dosdevices/c: points to, as Wine finds it: a
+// C: moved elsewhere (an absolute link, as winecfg's Drives tab makes one) or
+// beside (a relative link), with a stale drive_c left behind; no C: at all,
+// where Wine cannot start, is a missing profile that names the drive.
+TEST(CDrive, IsWhereDosdevicesPointsAsWineFindsIt) {
+    enum Kind { kMoved, kRelative, kMissing };
+    for (const Kind kind : {kMoved, kRelative, kMissing}) {
+        SCOPED_TRACE(kind);
+        std::map<std::string, ProcessResult> runs;
+        std::map<std::string, RegistryDump> dumps;
+        for (const auto& [name, program] : {std::pair{"Wine", WindowsProgram()}, std::pair{"ours", NativeProgram()}}) {
+            if (kind == kMissing && std::string(name) == "Wine") continue;
+            WinePrefix prefix;
+            const std::string moved = kind == kMoved ? fs::path(prefix.Path()).parent_path().string() + "/moved-c"
+                                                     : prefix.Path() + "/elsewhere";
+            fs::rename(prefix.Path() + "/drive_c", moved);
+            fs::remove(prefix.Path() + "/dosdevices/c:");
+            if (kind != kMissing) fs::create_directory_symlink(kind == kMoved ? moved : "../elsewhere", prefix.Path() + "/dosdevices/c:");
+            WriteFile(moved + "/windows/Tavik.ini", "[Emulator]\r\nSXCycles=90\r\n");
+            fs::create_directories(prefix.WindowsDirectory());
+            fs::create_directories(prefix.WorkDirectory());
+            prefix.WriteProfile("[Emulator]\r\nSXCycles=77\r\n"); // the stale copy
+            ProcessOptions options = prefix.Options();
+            options.workingDirectory = "/"; // one start directory for both
+            runs[name] = RunProcess(program, options);
+            if (kind == kMissing) {
+                const std::string drive = prefix.Path() + "/dosdevices/c:";
+                EXPECT_EQ(runs[name].exitStatus, 1);
+                EXPECT_EQ(runs[name].out, drive + "/windows/Tavik.ini not found!\r\nTo terminate press any key...\r\n");
+                EXPECT_EQ(runs[name].err, "tavikmigrate: the C: drive of " + prefix.Path() + " (from WINEPREFIX), " +
+                                              drive + ", is missing; map C: again with winecfg\n");
+                continue;
+            }
+            prefix.StopWineServer();
+            dumps[name] = prefix.DumpRegistry();
+            EXPECT_EQ(runs[name].exitStatus, 0) << name << ": " << runs[name].err;
+        }
+        if (kind != kMissing) {
+            EXPECT_EQ(dumps["ours"].values.at("Emulator\\SXCycles"), Dword(90));
+            EXPECT_EQ(dumps["ours"].values, dumps["Wine"].values);
+        }
+    }
 }
 
 TEST_F(NativeRegistry, HostileProfilesAreReadWithoutBlocking) {

@@ -23,15 +23,20 @@ UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
 
 } // namespace
 
-// 0 with the reason as the last error where Wine would refuse the prefix, or
-// where memory runs out.
+// The Unix path of the prefix's Windows directory, so that messages name the
+// real place; where that path leaves no room in MAX_PATH for a backslash and
+// an 8.3 file name, "C:\\windows", as Wine gives it, which the file functions
+// here map back (UnixPath). 0 with the reason as the last error where Wine
+// would refuse the prefix, or where memory runs out.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    static constexpr std::size_t kLongest = MAX_PATH - sizeof "\\12345678.123";
     return UnlessMemoryRunsShort(
         [&] {
             LSTATUS refusal = ERROR_SUCCESS;
             const auto directory = WindowsDirectory(&refusal);
             if (!directory) SetLastError(static_cast<DWORD>(refusal));
-            return directory ? CopyOut(*directory, buffer, size) : 0;
+            if (!directory) return UINT{0};
+            return CopyOut(directory->size() <= kLongest ? *directory : "C:\\windows", buffer, size);
         },
         [] {
             SetLastError(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
@@ -59,7 +64,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 DWORD GetFileAttributesA(LPCSTR path) {
     return UnlessMemoryRunsShort(
         [&] {
-            const auto found = FindFileIgnoringCase(path);
+            const auto found = FindFileIgnoringCase(UnixPath(path));
             struct stat info;
             if (!found || ::stat(found->c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
             if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;

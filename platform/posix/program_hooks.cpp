@@ -80,7 +80,8 @@ bool AnswerCommandLine(int argc, char** argv, int* exitStatus) {
 }
 
 // The not-found message names the profile's path; when the prefix itself is
-// missing, or holds no Windows directory, this line says so first, and
+// missing, or holds no Windows directory where Wine looks (C:\\windows, on
+// the drive that dosdevices/c: points to), this line says so first, and
 // where the prefix was taken from.
 void ExplainMissingProfile() {
     // Each looks at the prefix anew: one that changed since may be refused now.
@@ -88,6 +89,7 @@ void ExplainMissingProfile() {
     const auto windows = WindowsDirectory();
     if (!prefix || !windows) return;
     const char* source = std::getenv("WINEPREFIX") ? "from WINEPREFIX" : "WINEPREFIX is not set";
+    const std::string drive = DriveRoot(*prefix, 'c');
     struct stat info;
     if (::stat(windows->c_str(), &info) == 0) return; // only the profile is missing
     if (errno != ENOENT && errno != ENOTDIR) {
@@ -96,8 +98,14 @@ void ExplainMissingProfile() {
     } else if (::stat(prefix->c_str(), &info) != 0) {
         std::fprintf(stderr, "%sno Wine prefix at %s (%s); set WINEPREFIX to the prefix\n", kMessagePrefix,
                      prefix->c_str(), source);
-    } else {
+    } else if (drive == *prefix + "/drive_c" && ::stat(drive.c_str(), &info) != 0) {
         std::fprintf(stderr, "%s%s (%s) has no drive_c/windows; set WINEPREFIX to a Wine prefix\n", kMessagePrefix,
                      prefix->c_str(), source);
+    } else if (::stat(drive.c_str(), &info) != 0) {
+        std::fprintf(stderr, "%sthe C: drive of %s (%s), %s, is missing; map C: again with winecfg\n",
+                     kMessagePrefix, prefix->c_str(), source, drive.c_str());
+    } else {
+        std::fprintf(stderr, "%sthe C: drive of %s (%s), %s, has no windows directory; set WINEPREFIX to a Wine prefix\n",
+                     kMessagePrefix, prefix->c_str(), source, drive.c_str());
     }
 }

@@ -53,7 +53,7 @@ CachedProfile& gCache = *new CachedProfile;
 
 // A name without a directory is looked for in the Windows directory.
 std::optional<std::string> ProfilePath(const std::string& name) {
-    if (name.find_first_of("/\\") != std::string::npos) return FindFileIgnoringCase(name);
+    if (name.find_first_of("/\\") != std::string::npos) return FindFileIgnoringCase(UnixPath(name));
     const auto directory = WindowsDirectory();
     if (!directory) return std::nullopt;
     return FindFileIgnoringCase(*directory + "/" + name);

@@ -19,6 +19,7 @@
 
 #include "text_encoding.h"
 #include "winapi.h"
+#include "wine_paths.h"
 
 namespace {
 
@@ -97,14 +98,10 @@ struct Drive {
 using Drives = std::array<std::optional<Drive>, 26>;
 
 Drives PrefixDrives(const std::string& prefix) {
-    const std::string devices = prefix + "/dosdevices/";
-    struct stat info;
-    // Wine makes c: and z: in a prefix that has no dosdevices.
-    const bool defaults = ::lstat(devices.c_str(), &info) != 0 && errno == ENOENT;
     Drives drives;
     for (int letter = 0; letter < 26; ++letter) {
-        std::string root = devices + static_cast<char>('a' + letter) + ":";
-        if (defaults) root = letter == 'c' - 'a' ? prefix + "/drive_c" : letter == 'z' - 'a' ? "/" : "";
+        const std::string root = DriveRoot(prefix, static_cast<char>('a' + letter));
+        struct stat info;
         if (!root.empty() && ::stat(root.c_str(), &info) == 0) drives[letter] = Drive{root, info.st_dev, info.st_ino};
     }
     return drives;

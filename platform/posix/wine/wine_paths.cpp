@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 #include <strings.h>
@@ -80,10 +83,65 @@ std::optional<std::string> WinePrefixDirectory(LSTATUS* refusal) {
     return prefix;
 }
 
+std::string DriveRoot(const std::string& prefix, char letter) {
+    const std::string devices = prefix + "/dosdevices";
+    struct stat info;
+    // Wine makes c: and z: in a prefix that has no dosdevices.
+    if (::lstat(devices.c_str(), &info) != 0 && errno == ENOENT)
+        return letter == 'c' ? prefix + "/drive_c" : letter == 'z' ? "/" : "";
+    const std::string link = devices + "/" + letter + ":";
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return link; // no link, or a directory
+    target.resize(static_cast<std::size_t>(length));
+    if (target.front() == '/') return target;
+    // "../drive_c" from dosdevices is <prefix>/drive_c, unless dosdevices is
+    // itself a link: then the link's own path is kept.
+    std::string base = devices;
+    std::string_view rest = target;
+    while (rest.substr(0, 3) == "../" && base.find('/') != std::string::npos) {
+        base.erase(base.rfind('/'));
+        rest.remove_prefix(3);
+    }
+    const std::string spelt = base + "/" + std::string(rest);
+    struct stat linked, through;
+    const bool same = ::stat(link.c_str(), &linked) == 0 && ::stat(spelt.c_str(), &through) == 0 &&
+                      linked.st_dev == through.st_dev && linked.st_ino == through.st_ino;
+    return same ? spelt : link;
+}
+
+namespace {
+
+// `names` (separated by '\\' or '/') below the Unix directory `directory`,
+// each found in any letter case as Wine finds names on a drive; one not there
+// is kept as written.
+std::string BelowIgnoringCase(std::string directory, std::string_view names) {
+    while (!names.empty()) {
+        const std::size_t end = std::min(names.find_first_of("\\/"), names.size());
+        if (end > 0) {
+            const std::string wanted = directory + "/" + std::string(names.substr(0, end));
+            directory = FindFileIgnoringCase(wanted).value_or(wanted);
+        }
+        names.remove_prefix(std::min(end + 1, names.size()));
+    }
+    return directory;
+}
+
+} // namespace
+
 std::optional<std::string> WindowsDirectory(LSTATUS* refusal) {
     const auto prefix = WinePrefixDirectory(refusal);
     if (!prefix) return std::nullopt;
-    return *prefix + "/drive_c/windows";
+    return BelowIgnoringCase(DriveRoot(*prefix, 'c'), "windows");
+}
+
+std::string UnixPath(const std::string& path) {
+    const bool onDrive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                         path[2] == '\\';
+    const auto prefix = onDrive ? WinePrefixDirectory() : std::nullopt;
+    if (!prefix) return path;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+    return BelowIgnoringCase(DriveRoot(*prefix, letter), std::string_view(path).substr(3));
 }
 
 std::optional<std::string> FindFileIgnoringCase(const std::string& path) {

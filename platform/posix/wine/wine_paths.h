@@ -14,7 +14,23 @@
 // and is not a directory, or lies below a file; ERROR_PATH_NOT_FOUND when no
 // home directory can be found.
 std::optional<std::string> WinePrefixDirectory(LSTATUS* refusal = nullptr);
-std::optional<std::string> WindowsDirectory(LSTATUS* refusal = nullptr); // <prefix>/drive_c/windows
+
+// The Unix directory that the prefix's drive `letter` ('a' to 'z') stands
+// for, as Wine finds it: what dosdevices/<letter>: points to (a relative link
+// taken from dosdevices, spelt without its "..", so that a message names the
+// place itself), or, in a prefix without dosdevices, drive_c for c: and "/"
+// for z:. It need not exist; "" where the prefix has no such drive at all.
+std::string DriveRoot(const std::string& prefix, char letter);
+
+// C:\windows as Wine finds it: "windows" in any letter case below the C:
+// drive's root (DriveRoot), "<root>/windows" when there is none. nullopt,
+// with the refusal, where WinePrefixDirectory refuses the prefix.
+std::optional<std::string> WindowsDirectory(LSTATUS* refusal = nullptr);
+
+// A path as the stand-in's file functions take it: a Windows path on a drive
+// ("C:\windows\Tavik.ini") becomes the Unix path below that drive's root;
+// any other path is returned as it is.
+std::string UnixPath(const std::string& path);
 
 // The path of a file whose name may differ in letter case from the one asked
 // for, as Wine finds it; an exact match wins. nullopt when there is none.
