@@ -10,6 +10,13 @@
 // Windows directory.
 inline constexpr char kProfileFileName[] = "Tavik.ini";
 
+// 0 when the profile at `path` can be opened for reading, or is a directory,
+// which reads as an empty profile; otherwise the system's error code, such as
+// ERROR_ACCESS_DENIED, or ERROR_SHARING_VIOLATION when another program holds
+// it open without sharing it. The profile functions themselves would read
+// such a file as empty, every setting its default.
+std::uint32_t ProfileOpenError(const char* path);
+
 std::int32_t ReadProfileInt(const char* section, const char* key, std::int32_t defaultValue);
 void ReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                        std::uint32_t capacity);

@@ -3,6 +3,10 @@
 // types and bytes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "support/wine_prefix.h"
@@ -89,6 +93,50 @@ TEST_P(Migration, MissingProfileIsReportedAndNothingIsWritten) {
         UnderWine() ? "C:\\windows\\Tavik.ini" : prefix_.WindowsDirectory() + "/Tavik.ini";
     EXPECT_EQ(run.out, path + " not found!\r\nTo terminate press any key...\r\n");
     EXPECT_FALSE(prefix_.DumpRegistry().present);
+}
+
+// A profile that is there but cannot be opened for reading ends the run with
+// exit status 2 and one line naming it; the values stored before stay, not
+// overwritten by defaults. Under Wine another program holds it open without
+// sharing it; natively it has no read permission for the (unprivileged) user.
+TEST_P(Migration, UnreadableProfileEndsTheRunAndKeepsTheValues) {
+    AddValue("Emulator", "SXCycles", "REG_DWORD", "77");
+    prefix_.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
+    const std::string profile = prefix_.WindowsDirectory() + "/Tavik.ini";
+    ProcessResult run;
+    if (UnderWine()) {
+        const std::string held = prefix_.WorkDirectory() + "/held";
+        const std::string holder = std::filesystem::path(TAVIK_REGDUMP).parent_path().string() + "/hold_file.exe";
+        const pid_t holding = StartProcess({TAVIK_WINE, holder, "C:\\windows\\Tavik.ini", "C:\\work\\held"},
+                                           prefix_.Options());
+        for (int tries = 0; tries < 600 && !std::filesystem::exists(held); ++tries) ::usleep(100000);
+        ASSERT_TRUE(std::filesystem::exists(held)) << "the holder did not open the profile";
+        run = RunTool();
+        ::kill(holding, SIGKILL);
+        WaitForExit(holding);
+        EXPECT_EQ(run.err, "cannot read C:\\windows\\Tavik.ini: another program has it open; close that program "
+                           "(error 32)\r\n");
+    } else {
+        ASSERT_EQ(::chmod(profile.c_str(), 0), 0);
+        // Root reads it anyway: then the run is nobody's, in a prefix of nobody's.
+        const bool root = ::geteuid() == 0;
+        const std::string mine[] = {std::filesystem::path(prefix_.Path()).parent_path(), prefix_.Path(),
+                                    prefix_.UserReg()};
+        const auto own = [&](uid_t user) {
+            for (const std::string& path : mine) ASSERT_EQ(::chown(path.c_str(), user, user), 0) << path;
+        };
+        std::vector<std::string> argv = NativeProgram();
+        if (root) {
+            own(65534);
+            argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        }
+        prefix_.StopWineServer();
+        run = prefix_.Run(argv);
+        if (root) own(0);
+        EXPECT_EQ(run.err, "tavikmigrate: cannot read " + profile + ": permission denied; let this user read it (error 5)\n");
+    }
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(77));
 }
 
 TEST_P(Migration, ExampleProfileIsCopiedValueForValueAndASecondRunChangesNothing) {

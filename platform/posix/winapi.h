@@ -23,6 +23,7 @@ using LPCVOID = const void*;
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
+using HANDLE = void*;
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
@@ -30,6 +31,12 @@ inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::ui
 
 // Room for a path, with its NUL, in the buffers that the API fills.
 constexpr DWORD MAX_PATH = 260;
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD FILE_SHARE_READ = 1;
+constexpr DWORD FILE_SHARE_WRITE = 2;
+constexpr DWORD OPEN_EXISTING = 3;
 
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
@@ -56,6 +63,7 @@ constexpr LSTATUS ERROR_PATH_NOT_FOUND = 3;
 constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
 constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
 constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LSTATUS ERROR_READ_FAULT = 30;
 constexpr LSTATUS ERROR_SHARING_VIOLATION = 32;
 constexpr LSTATUS ERROR_NOT_SUPPORTED = 50;
 constexpr LSTATUS ERROR_DISK_FULL = 112;
@@ -71,6 +79,13 @@ constexpr LSTATUS ERROR_CANT_ACCESS_FILE = 1920;
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFileAttributesA(LPCSTR path);
+// Opens an existing file for reading only (GENERIC_READ, OPEN_EXISTING; the
+// share mode and attributes are not used): the error is ERROR_ACCESS_DENIED
+// without read permission, ERROR_FILE_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY, or
+// ERROR_READ_FAULT for any other failure.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD attributes, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
 
 // Profile files (kernel32), read as Wine reads them.
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
