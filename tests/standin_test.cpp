@@ -141,17 +141,19 @@ TEST(ProfileSyntax, IntegersTakeTheirBaseSignAndDigitsAndWrap) {
         EXPECT_EQ(ProfileStringToInteger(text), value) << std::string(text.begin(), text.end());
 }
 
-// Where a program starts: the working directory, $PWD and $LC_ALL.
+// Where a program starts: the working directory, $PWD, $LC_ALL, and the
+// prefix's path when it is reached by another one.
 struct Start {
     std::string directory;
     std::string pwd;
     std::string locale = "C.UTF-8";
+    std::string prefix = {};
 };
 
 // What GetCurrentDirectoryA gives into 260 bytes, as the helper prints it
 // (tests/tools/current_directory.cpp), built for Windows or natively.
 std::string CurrentDirectory(const std::vector<std::string>& helper, const WinePrefix& prefix, const Start& start) {
-    ProcessOptions options = prefix.Options();
+    ProcessOptions options = prefix.Options(start.prefix);
     options.workingDirectory = start.directory;
     options.environment.insert(options.environment.end(), {{"PWD", start.pwd}, {"LC_ALL", start.locale}});
     const std::string out = RunProcess(helper, options).out;
@@ -187,6 +189,8 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
     for (const char* drive : {"d:", "y:"}) fs::create_directory_symlink(at("drives").directory, devices + drive);
     fs::create_directory_symlink(at("drives/sub").directory, devices + "m:");
     fs::create_directory_symlink(prefix.WorkDirectory(), base + "/link");
+    const std::string accented = base + "/caf\xC3\xA9"; // the prefix by a path that is not ASCII
+    fs::create_directory_symlink(prefix.Path(), accented);
     const Start plain = at("plain"), questionMark = at("q?m");
     fs::create_directories(base + "/x./sub"); // where Wine opens "x...\sub"
     ExpectSameAsWine(prefix, {
@@ -197,6 +201,10 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
         at("d\xC3\xA9\xE2\x82\xAC\xCF\x80\xE6\x97\xA5"), // best fit, and '?'
         at("bad\xFF"),                                 // not UTF-8
         {at("d\xC3\xA9").directory, at("d\xC3\xA9").pwd, "C"}, // ASCII: the high bit goes
+        {at("d\xC3\xA9").directory, at("d\xC3\xA9").pwd, "tt_XX.UTF-8"}, // no such locale: "C"
+        {accented + "/drive_c/work", accented + "/drive_c/work", "C.UTF-8", accented},
+        {accented + "/drive_c/work/d\xC3\xA9", accented + "/drive_c/work/d\xC3\xA9", "C", accented},
+        {accented, accented, "C.UTF-8", accented}, {accented, accented, "C", accented},
         at("dot."), questionMark,                      // names Wine cannot open again
         longPath(258), longPath(259),
         at("x.../sub"),                                // opened with one dot less

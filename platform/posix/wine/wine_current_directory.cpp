@@ -4,8 +4,6 @@
 #include "wine_current_directory.h"
 
 #include <dirent.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "read_whole_file.h"
 #include "text_encoding.h"
 #include "winapi.h"
 #include "wine_paths.h"
@@ -29,20 +28,60 @@ const char16_t kWindowsDirectory[] = u"C:\\windows";
 // The character sets whose Unix names we decode as Wine does.
 enum class Charset { kUtf8, kAscii, kOther };
 
-// Looked up once, and only when a name is not ASCII: loading the locale
-// costs more than the rest of a typical run's path work.
+// A locale's code set as one key: "UTF-8", "utf8" and "UTF8" are one name to
+// Wine, as they are to the C library.
+std::string CodeSetKey(std::string_view name) {
+    std::string key;
+    for (char c : name)
+        if (std::isalnum(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return key;
+}
+
+// Whether the C library has the locale `name` ("de_DE.UTF-8"): compiled in
+// /usr/lib/locale, alone ("de_DE.utf8/LC_CTYPE") or in its archive, under the
+// name with its code set in lower case without punctuation, as localedef
+// files it. A locale that is not there leaves Wine in the "C" locale.
+bool LocaleInstalled(std::string_view name, std::string_view codeSet) {
+    std::string filed(name.substr(0, name.size() - codeSet.size()));
+    for (char c : codeSet)
+        if (std::isalnum(static_cast<unsigned char>(c))) filed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    struct stat info;
+    if (::stat(("/usr/lib/locale/" + filed + "/LC_CTYPE").c_str(), &info) == 0) return true;
+    LargeText archive;
+    if (!ReadWholeFile("/usr/lib/locale/locale-archive", archive)) return false;
+    const std::string key = filed + '\0';
+    return std::string_view(archive).find(key) != std::string_view::npos;
+}
+
+// The character set of Unix names, decided as the C library picks the
+// locale that Wine starts in: LC_ALL, else LC_CTYPE, else LANG (the first one
+// set and not empty), "C" when none is; its code set follows the "." and
+// ends at an "@". Decided from these names, not by loading the locale, so
+// that the statically linked program, whose C library cannot load it,
+// decides as the dynamic one does. Looked up once, and only when a name is
+// not ASCII.
 Charset LocaleCharset() {
 #ifdef __APPLE__
     return Charset::kUtf8; // Wine's choice there, whatever the locale
 #else
     static const Charset charset = [] {
-        // Where the locale cannot be had, Wine stays in the C locale, as we are.
-        const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        const std::string name = locale ? ::nl_langinfo_l(CODESET, locale) : ::nl_langinfo(CODESET);
-        if (locale) ::freelocale(locale);
-        std::string key; // "UTF-8", "utf8" and "UTF8" are one name to Wine
-        for (char c : name)
-            if (std::isalnum(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::string_view name = "C";
+        for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+            const char* value = std::getenv(variable);
+            if (value && *value) {
+                name = value;
+                break;
+            }
+        }
+        const std::size_t dot = name.find('.');
+        if (name == "C" || name == "POSIX" || dot == std::string_view::npos) {
+            // A language without a code set ("de_DE") has its own default
+            // one, which only the locale's files know.
+            return name == "C" || name == "POSIX" ? Charset::kAscii : Charset::kOther;
+        }
+        const std::string_view codeSet = name.substr(dot + 1, name.find('@', dot) - dot - 1);
+        const std::string key = CodeSetKey(codeSet);
+        if (!LocaleInstalled(name.substr(0, dot + 1 + codeSet.size()), codeSet)) return Charset::kAscii;
         return key == "UTF8" ? Charset::kUtf8 : key == "ANSIX341968" ? Charset::kAscii : Charset::kOther;
     }();
     return charset;
