@@ -139,6 +139,12 @@ const HandEdit kHandEdits[] = {
     {"SoftwareSpeltTwoWays",
      {"\n[Software\\\\x\\\\YY] 1700000000\n\"y\"=\"2\"\n\n[SoFtWarE\\\\Tavik\\\\ROM] 1700000000\n\"x\"=\"1\"\n",
       false, true}},
+    // A first block without values spells a key first: it stays, though Wine
+    // itself writes no such block, lest the later spelling come first.
+    {"EmptyBlockSpellsSoftwareFirst",
+     {"\n[software] 1700000000\n\n[SOFTWARE\\\\a] 1700000000\n\"y\"=\"2\"\n", false, true}},
+    {"EmptyBlockSpellsTavikFirst",
+     {"\n[Software\\\\tavik] 1700000000\n\n[Software\\\\TAVIK\\\\Alpha] 1700000000\n\"y\"=\"2\"\n", false, true}},
 };
 
 class HandEditedUserReg : public ::testing::TestWithParam<HandEdit> {};

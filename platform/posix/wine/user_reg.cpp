@@ -345,13 +345,50 @@ bool HoldsValuesOrMeta(const RegBlock& block) {
     return false;
 }
 
+// The names of a block's path as Wine shows them: decoded, letter case kept.
+std::vector<std::u16string> PathNames(const RegBlock& block) {
+    RegKeyLine key;
+    ParseRegKeyLine("[" + std::string(block.pathText) + "]", key, nullptr);
+    return std::move(key.names);
+}
+
+// True when `path` is the folded key `key` or one below it.
+bool FoldedPathStartsWith(std::u16string_view path, std::u16string_view key) {
+    return path.substr(0, key.size()) == key && (path.size() == key.size() || path[key.size()] == u'\\');
+}
+
+// Whether the block at `index` is the first to name a key on its path that
+// the next block naming that key spells otherwise: Wine, reading the file,
+// spells a key as it meets it first, so without this block the later
+// spelling would win.
+bool SpellsAKeyFirst(const UserReg& hive, std::size_t index) {
+    const RegBlock& block = hive.blocks[index];
+    const std::vector<std::u16string> names = PathNames(block);
+    const auto before = hive.blocks.begin() + static_cast<std::ptrdiff_t>(index);
+    std::size_t depth = 0;
+    for (std::size_t end = 0; end != std::u16string_view::npos && depth < names.size(); ++end) {
+        end = block.folded.find(u'\\', end);
+        const std::u16string_view key = block.folded.substr(0, end);
+        ++depth;
+        const auto namesKey = [key](const RegBlock& other) { return FoldedPathStartsWith(other.folded, key); };
+        if (std::any_of(hive.blocks.begin(), before, namesKey)) continue; // not the first to name it
+        const auto next = std::find_if(before + 1, hive.blocks.end(), namesKey);
+        if (next == hive.blocks.end()) continue;
+        const std::vector<std::u16string> spelt = PathNames(*next);
+        if (spelt.size() < depth || !std::equal(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(depth), spelt.begin()))
+            return true;
+    }
+    return false;
+}
+
 // Wine writes no block for a key without values that has subkeys: when a new
-// subkey makes a parent so, its empty block goes.
+// subkey makes a parent so, its empty block goes, unless Wine would then
+// read the key, or one on its path, in another spelling.
 void DropEmptyParentBlocks(UserReg& hive, const std::vector<std::u16string>& folded) {
     for (std::size_t depth = 1; depth < folded.size(); ++depth) {
         const auto found = hive.keys.find(JoinFolded(folded, depth));
         if (found == hive.keys.end() || found->second.block == RegKeyEntry::kNoBlock) continue;
-        if (!HoldsValuesOrMeta(hive.blocks[found->second.block])) {
+        if (!HoldsValuesOrMeta(hive.blocks[found->second.block]) && !SpellsAKeyFirst(hive, found->second.block)) {
             const std::size_t removed = std::exchange(found->second.block, RegKeyEntry::kNoBlock);
             hive.blocks.erase(hive.blocks.begin() + static_cast<std::ptrdiff_t>(removed));
             ShiftBlockIndex(hive, removed, -1);
