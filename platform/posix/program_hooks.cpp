@@ -40,10 +40,10 @@ const char kUsage[] =
     "Exit status: 0 every value stored; 1 Tavik.ini not found (after a key press);\n"
     "2 nothing stored, or a usage error: a line on standard error says why.\n"
     "\n"
-    "Check the result: WINEPREFIX=... wine reg query 'HKCU\\Software\\Tavik' /s\n"
+    "See what landed: WINEPREFIX=... wine reg query 'HKCU\\Software\\Tavik' /s\n"
 #ifdef TAVIK_STATIC_PROGRAM
     // The TGZ's program: its page is in the archive, not installed.
-    "Full documentation: man -l share/man/man1/tavikmigrate.1.gz, in the unpacked archive\n";
+    "Full documentation: man -l share/man/man1/tavikmigrate.1.gz (in the archive)\n";
 #else
     "Full documentation: man tavikmigrate\n";
 #endif
