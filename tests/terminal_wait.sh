@@ -4,8 +4,12 @@
 # status 1, a key typed before the message appeared ends it at once, and the
 # terminal's settings are as before. With CTRL_C=1, Ctrl+C ends the wait too
 # (exit status 130), also restoring the terminal. With ANSWERS_HELP=1,
-# COMMAND --help ends at once, with no key pressed and no message.
-# Usage: [CTRL_C=1] [ANSWERS_HELP=1] terminal_wait.sh BASE_PREFIX COMMAND...
+# COMMAND --help ends at once, with no key pressed and no message. With
+# JOB_CONTROL=1, the wait run as a job of an interactive shell and stopped
+# (Ctrl+Z, SIGTTIN, SIGTTOU) leaves the terminal as the job found it, and
+# after fg takes its mode again, so that one key ends it: under bash, which
+# sets its own terminal mode when a job stops, and dash, which does not.
+# Usage: [CTRL_C=1] [ANSWERS_HELP=1] [JOB_CONTROL=1] terminal_wait.sh BASE_PREFIX COMMAND...
 set -uo pipefail
 if [[ ${1-} == -h || ${1-} == --help ]]; then
   sed -n '2,/^# Usage:/s/^# \{0,1\}//p' "$0"
@@ -85,6 +89,39 @@ if [[ ${ANSWERS_HELP:-} == 1 ]]; then
   else
     check_ended "--help, no key pressed," 0
   fi
+fi
+
+if [[ ${JOB_CONTROL:-} == 1 ]]; then
+  # The program is the job itself, so that the shell sees it stopped only
+  # once it has stopped; fg then writes its exit status.
+  printf -v job '%q ' "${command[@]}"
+  settings() { stty -g -F "$(tmux -L "$socket" display -p -t tool '#{pane_tty}')"; }
+  for case in "bash C-z" "dash C-z" "dash TTIN" "dash TTOU"; do
+    read -r shell stop <<<"$case"
+    rm -f "$work/status" "$work/before"
+    tmux -L "$socket" kill-server 2>/dev/null
+    socket=tavik-$$-$((++runs))
+    [[ $shell == bash ]] && shell="bash --norc --noprofile --noediting"
+    tmux -L "$socket" new-session -d -s tool -x 120 -y 30 -c "$work" "PS1='$ ' $shell -i"
+    tmux -L "$socket" send-keys -t tool "stty -g > $work/before" Enter "$job" Enter
+    wait_for 60 message_shown || { fail "$case: no message on the screen"; screen; continue; }
+    if [[ $stop == C-z ]]; then
+      tmux -L "$socket" send-keys -t tool C-z
+    else
+      kill -s "$stop" "$(pgrep -P "$(tmux -L "$socket" display -p -t tool '#{pane_pid}')")"
+    fi
+    wait_for 15 eval 'screen | grep -q Stopped' || { fail "$case: the job did not stop"; continue; }
+    [[ $(settings) == "$(cat "$work/before")" ]] ||
+      { fail "$case: stopped, the terminal is $(settings), not $(cat "$work/before")"; continue; }
+    tmux -L "$socket" send-keys -t tool "fg; echo \$? > $work/status" Enter
+    wait_for 15 eval '[[ $(settings) != "$(cat "$work/before")" ]]' || { fail "$case: after fg, not the wait's mode"; continue; }
+    tmux -L "$socket" send-keys -t tool x
+    if wait_for 15 eval '[[ -s $work/status ]]' && [[ $(cat "$work/status") == 1 ]]; then
+      echo "ok: $case, then fg: one key ends the wait"; passed=$((passed + 1))
+    else
+      fail "$case, then fg: a key did not end the wait"; screen
+    fi
+  done
 fi
 
 echo "$passed passed, $failed failed"
