@@ -2,12 +2,18 @@
 
 namespace {
 bool gMemoryRanShort = false;
+MemoryUse gShortageDuring = MemoryUse::Other;
 } // namespace
 
-void NoteMemoryShortage() {
+void NoteMemoryShortage(MemoryUse use) {
+    if (!gMemoryRanShort) gShortageDuring = use;
     gMemoryRanShort = true;
 }
 
 bool MemoryRanShort() {
     return gMemoryRanShort;
+}
+
+MemoryUse MemoryShortageDuring() {
+    return gShortageDuring;
 }

@@ -75,7 +75,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
             ForgetProfiles();
             buffer[0] = '\0';
             return DWORD{0};
-        });
+        },
+        MemoryUse::ReadingProfile);
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
@@ -92,5 +93,6 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
         [&] {
             ForgetProfiles();
             return static_cast<UINT>(defaultValue);
-        });
+        },
+        MemoryUse::ReadingProfile);
 }

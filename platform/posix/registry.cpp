@@ -54,8 +54,9 @@ LSTATUS LoadOnce() {
     if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
     if (!gSession.loaded) {
         gSession.loaded = true;
-        gSession.loadStatus = UnlessMemoryRunsShort([] { return LoadRegistryFile(gSession.file, gSession.hive); },
-                                                    GiveUpForMemory);
+        gSession.loadStatus = UnlessMemoryRunsShort(
+            [] { return LoadRegistryFile(gSession.file, gSession.hive); }, GiveUpForMemory,
+            MemoryUse::ReadingUserReg);
         if (gSession.loadStatus != ERROR_SUCCESS) ReleaseRegistryFile(gSession.file);
     }
     return gSession.loadStatus;
@@ -110,7 +111,8 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
     if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
     if (!subKey || !result) return ERROR_INVALID_PARAMETER;
     if (const LSTATUS status = LoadOnce(); status != ERROR_SUCCESS) return status;
-    return UnlessMemoryRunsShort([&] { return CreateKey(subKey, result, disposition); }, GiveUpForMemory);
+    return UnlessMemoryRunsShort([&] { return CreateKey(subKey, result, disposition); }, GiveUpForMemory,
+                                 MemoryUse::Writing);
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -130,7 +132,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
             SetRegValue(gSession.hive, *key->key, name, type, stored, FileTimeNow());
             return ERROR_SUCCESS;
         },
-        GiveUpForMemory);
+        GiveUpForMemory, MemoryUse::Writing);
 }
 
 LSTATUS RegCloseKey(HKEY key) {
@@ -151,7 +153,7 @@ LSTATUS RegFlushKey(HKEY key) {
                 SettleRegValues(gSession.hive);
                 return gSession.hive.changed ? SaveRegistryFile(gSession.file, gSession.hive) : ERROR_SUCCESS;
             },
-            GiveUpForMemory);
+            GiveUpForMemory, MemoryUse::Writing);
     }
     ReleaseRegistryFile(gSession.file);
     // The next call loads the file again; the hive's memory goes with that.

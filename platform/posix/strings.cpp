@@ -32,7 +32,7 @@ const ErrorText kErrorTexts[] = {
     {ERROR_PATH_NOT_FOUND, "the Wine prefix was not found; set WINEPREFIX to it", "%s; set WINEPREFIX"},
     {ERROR_ACCESS_DENIED, "user.reg or its directory is read-only; make both writable", nullptr},
     {ERROR_INVALID_HANDLE, "the registry key is not open", nullptr},
-    {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close programs or fix [MRU] FileCount", nullptr},
+    {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close other programs", nullptr}, // see MemoryShortageText
     {ERROR_SHARING_VIOLATION, "Wine is running in this prefix; run 'wineserver -k' first", nullptr},
     {ERROR_INVALID_PARAMETER, "the parameter is incorrect", nullptr},
     {ERROR_DISK_FULL, "the disk is full; free some space", nullptr},
@@ -45,6 +45,24 @@ const ErrorText kErrorTexts[] = {
     {ERROR_CANT_ACCESS_FILE, "a file of the prefix is not a regular file; put Wine's file there",
      "%s; put Wine's file there"},
 };
+
+// The text of ERROR_NOT_ENOUGH_MEMORY once memory ran out: what it ran out
+// for, and what helps there. Reading user.reg or Tavik.ini needs memory in
+// step with the file; writing, in step with the values, of which a corrupt
+// [MRU] FileCount asks for any number.
+const char* MemoryShortageText() {
+    switch (MemoryShortageDuring()) {
+    case MemoryUse::ReadingUserReg:
+        return "out of memory reading user.reg; close other programs";
+    case MemoryUse::ReadingProfile:
+        return "out of memory reading Tavik.ini; close programs or trim it";
+    case MemoryUse::Writing:
+        return "out of memory writing values; fix [MRU] FileCount";
+    case MemoryUse::Other:
+        break;
+    }
+    return nullptr;
+}
 
 DWORD gLastError = ERROR_SUCCESS;
 
@@ -137,7 +155,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
         if (static_cast<DWORD>(error.code) != messageId) continue;
         return UnlessMemoryRunsShort(
             [&] {
-                std::string text = error.text;
+                const char* shortage = error.code == ERROR_NOT_ENOUGH_MEMORY ? MemoryShortageText() : nullptr;
+                std::string text = shortage ? shortage : error.text;
                 const auto detail = Details().find(error.code);
                 if (error.withDetail && detail != Details().end()) {
                     std::string detailed = error.withDetail;
