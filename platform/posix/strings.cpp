@@ -38,6 +38,7 @@ const ErrorText kErrorTexts[] = {
     {ERROR_DISK_FULL, "the disk is full; free some space", nullptr},
     {ERROR_BAD_PATHNAME, "the Wine prefix's path is not absolute; use a full path", "%s; use a full path"},
     {ERROR_FILENAME_EXCED_RANGE, "the Wine prefix's path is too long for Tavik.ini's; use a shorter one", nullptr},
+    {ERROR_FILE_TOO_LARGE, "file too large for the file-size limit; raise ulimit -f", nullptr},
     {ERROR_DIRECTORY, "the Wine prefix is not a directory; fix WINEPREFIX", "%s; fix WINEPREFIX"},
     {ERROR_BADDB, "user.reg is not a Wine registry file; move it away", "user.reg %s; fix it"},
     {ERROR_NOT_SUPPORTED, "a key is behind a registry link; remove the link", "%s is behind a registry link; remove it"},

@@ -18,6 +18,9 @@
 // 5. A user.reg that is not writable for its owner is left alone.
 // 6. Errors are turned into Win32 codes (ErrorFromErrno). Those ignored are
 //    ignored on purpose, where they are.
+// 8. A file-size limit (ulimit -f) smaller than the new file fails the write
+//    like a full disk: SIGXFSZ, which would kill the process and leave the
+//    new file behind, is ignored while the file is written.
 // 7. Any file of the prefix may be a FIFO, a device or a directory: each is
 //    opened through OpenRegularFile, and read no further than needed
 //    (system.reg up to its architecture, the recorded server directory's
@@ -27,6 +30,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +64,8 @@ LSTATUS ErrorFromErrno(int error) {
     case EPERM:
     case EROFS:
         return ERROR_ACCESS_DENIED;
+    case EFBIG:
+        return ERROR_FILE_TOO_LARGE;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
     default:
@@ -281,6 +287,20 @@ struct NewFile {
     bool renamed = false;
 };
 
+// While it lives, a write beyond the file-size limit fails with EFBIG
+// instead of killing the process with SIGXFSZ (rule 8).
+struct FileSizeLimitFails {
+    FileSizeLimitFails() {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &previous);
+    }
+    FileSizeLimitFails(const FileSizeLimitFails&) = delete;
+    FileSizeLimitFails& operator=(const FileSizeLimitFails&) = delete;
+    ~FileSizeLimitFails() { ::sigaction(SIGXFSZ, &previous, nullptr); }
+    struct sigaction previous = {};
+};
+
 // The directory that holds the file; runs on the same file lock it.
 std::string DirectoryOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
@@ -343,6 +363,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     // what a run killed while writing left behind is replaced by the next.
     NewFile created(directory + "/.user.reg.tavik-new");
     if (created.fd < 0) return ErrorFromErrno(errno);
+    const FileSizeLimitFails fileSizeLimitFails;
 
     struct stat old;
     mode_t mode;
