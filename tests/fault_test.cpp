@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -46,7 +47,7 @@ bool SameButTimes(const std::string& actual, const std::string& expected) {
 
 // Where a case of EachRefusalNamesItsCause runs: a prefix of its own, with
 // the example profile. The case may move user.reg onto a small file system of
-// the test's, or run the program under a limit.
+// the test's, or run the program as another user or under a limit.
 struct Trial {
     Trial() { wine.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE)); }
     ~Trial() {
@@ -62,6 +63,16 @@ struct Trial {
         fs::copy_file(wine.UserReg(), mount + "/user.reg");
         fs::create_directory_symlink(wine.Path() + "/drive_c", mount + "/drive_c");
         prefix = mount;
+        return true;
+    }
+
+    // Runs the program as the user nobody, on the prefix given to nobody
+    // (`own`) or left to root. False when not run as root.
+    bool AsNobody(bool own) {
+        if (::geteuid() != 0) return false;
+        fs::permissions(fs::path(prefix).parent_path(), fs::perms(0755));
+        if (own && RunProcess({"chown", "-R", "65534:65534", prefix}).exitStatus != 0) return false;
+        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         return true;
     }
 
@@ -116,22 +127,68 @@ TEST(Faults, EachRefusalNamesItsCause) {
         int exitStatus;
         std::string line;
     };
+    auto setMode = [](const std::string& path, const char* mode) {
+        return RunProcess({"chmod", mode, path}).exitStatus == 0;
+    };
+    auto linkUserReg = [](Trial& t, const std::string& target) {
+        fs::remove(t.prefix + "/user.reg");
+        fs::create_symlink(target, t.prefix + "/user.reg");
+    };
     const Case cases[] = {
         {"a full disk",
          [](Trial& t) { return t.OnTmpfs("size=" + std::to_string(fs::file_size(t.wine.UserReg()) + 4096)); }, 2,
          "the disk is full; free some space (0 of 36 stored, error 112)"},
+        {"no free inode", [](Trial& t) { return t.OnTmpfs("nr_inodes=3"); }, 2,
+         "no free inodes on user.reg's disk; delete some files (0 of 36 stored, error 82)"},
         {"a read-only file system",
          [](Trial& t) {
              return t.OnTmpfs("size=64m") &&
                     ::mount(nullptr, t.prefix.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
          },
-         2, "user.reg or its directory is read-only; make both writable (0 of 36 stored, error 5)"},
+         2, "user.reg's file system is read-only; remount it read-write (0 of 36 stored, error 19)"},
         {"a file-size limit",
          [](Trial& t) {
              t.command.insert(t.command.begin(), {"/bin/sh", "-c", "ulimit -f 1 && exec \"$0\""});
              return true;
          },
          2, "file too large for the file-size limit; raise ulimit -f (0 of 36 stored, error 223)"},
+        {"a read-only user.reg", [&](Trial& t) { return setMode(t.prefix + "/user.reg", "0444"); }, 2,
+         "%P/user.reg is read-only; make it writable (0 of 36 stored, error 5)"},
+        {"a read-only prefix directory", [&](Trial& t) { return t.AsNobody(true) && setMode(t.prefix, "0555"); }, 2,
+         "%P is read-only; make it writable (0 of 36 stored, error 5)"},
+        {"an unreadable user.reg", [&](Trial& t) { return t.AsNobody(true) && setMode(t.prefix + "/user.reg", "0200"); },
+         2, "%P/user.reg is unreadable; make it readable (0 of 36 stored, error 30)"},
+        {"user.reg left to root",
+         [&](Trial& t) {
+             return t.AsNobody(true) && ::chown((t.prefix + "/user.reg").c_str(), 0, 0) == 0 &&
+                    setMode(t.prefix + "/user.reg", "0600");
+         },
+         2, "%P/user.reg is owned by root; chown it back (0 of 36 stored, error 1307)"},
+        {"another user's prefix", [](Trial& t) { return t.AsNobody(false); }, 2,
+         "%P is not owned by you; run as its owner (0 of 36 stored, error 1314)"},
+        {"a link to a missing file",
+         [&](Trial& t) {
+             linkUserReg(t, t.prefix + "/gone/user.reg");
+             return true;
+         },
+         2, "user.reg links to missing %P/gone/user.reg; restore it (0 of 36 stored, error 2)"},
+        {"a link that loops",
+         [&](Trial& t) {
+             linkUserReg(t, "user.reg");
+             return true;
+         },
+         2, "user.reg is a link that loops; point it at the real file (0 of 36 stored, error 1921)"},
+        // Wine would write through the link in place; the run writes its new
+        // file beside the target, so that the target is whole or untouched.
+        {"a link into a directory the user cannot write",
+         [&](Trial& t) {
+             if (!t.AsNobody(true)) return false;
+             fs::create_directory(t.prefix + "/shared");
+             fs::rename(t.prefix + "/user.reg", t.prefix + "/shared/user.reg");
+             linkUserReg(t, "shared/user.reg");
+             return setMode(t.prefix + "/shared/user.reg", "0666");
+         },
+         2, "%P/shared is read-only; make it writable (0 of 36 stored, error 5)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -16,10 +16,11 @@ namespace {
 // return. Each text gives the cause, then "; " and what to do, in lower case
 // and without a final period: the run puts the program's name before it and
 // the counts and the code after it, all in one line of about 100
-// characters. A code whose failure comes with a detail (the line of user.reg
-// that was refused, the path that Wine would not take) has a second text
-// with "%s" where the detail goes, used when SetErrorDetail gave one and the
-// whole fits the caller's buffer.
+// characters, a path it quotes aside. A code whose failure comes with a
+// detail (the line of user.reg that was refused, the path that Wine would not
+// take, the file that is read-only) has a second text with "%s" where the
+// detail goes, used when SetErrorDetail gave one and the whole fits the
+// caller's buffer.
 struct ErrorText {
     LSTATUS code;
     const char* text;
@@ -28,23 +29,33 @@ struct ErrorText {
 
 const ErrorText kErrorTexts[] = {
     {ERROR_SUCCESS, "the operation completed successfully", nullptr},
-    {ERROR_FILE_NOT_FOUND, "a file was not found", nullptr},
+    {ERROR_FILE_NOT_FOUND, "user.reg links to a missing file; restore it", "user.reg links to missing %s; restore it"},
     {ERROR_PATH_NOT_FOUND, "the Wine prefix was not found; set WINEPREFIX to it", "%s; set WINEPREFIX"},
-    {ERROR_ACCESS_DENIED, "user.reg or its directory is read-only; make both writable", nullptr},
+    {ERROR_ACCESS_DENIED, "user.reg or its directory is read-only; make it writable",
+     "%s is read-only; make it writable"},
     {ERROR_INVALID_HANDLE, "the registry key is not open", nullptr},
     {ERROR_NOT_ENOUGH_MEMORY, "out of memory; close other programs", nullptr}, // see MemoryShortageText
+    {ERROR_WRITE_PROTECT, "user.reg's file system is read-only; remount it read-write", nullptr},
+    {ERROR_READ_FAULT, "user.reg or its directory is unreadable; make it readable",
+     "%s is unreadable; make it readable"},
     {ERROR_SHARING_VIOLATION, "Wine is running in this prefix; run 'wineserver -k' first", nullptr},
     {ERROR_INVALID_PARAMETER, "the parameter is incorrect", nullptr},
+    {ERROR_CANNOT_MAKE, "no free inodes on user.reg's disk; delete some files", nullptr},
     {ERROR_DISK_FULL, "the disk is full; free some space", nullptr},
     {ERROR_BAD_PATHNAME, "the Wine prefix's path is not absolute; use a full path", "%s; use a full path"},
     {ERROR_FILENAME_EXCED_RANGE, "the Wine prefix's path is too long for Tavik.ini's; use a shorter one", nullptr},
     {ERROR_FILE_TOO_LARGE, "file too large for the file-size limit; raise ulimit -f", nullptr},
     {ERROR_DIRECTORY, "the Wine prefix is not a directory; fix WINEPREFIX", "%s; fix WINEPREFIX"},
     {ERROR_BADDB, "user.reg is not a Wine registry file; move it away", "user.reg %s; fix it"},
-    {ERROR_NOT_SUPPORTED, "a key is behind a registry link; remove the link", "%s is behind a registry link; remove it"},
+    {ERROR_NOT_SUPPORTED, "a key is behind a registry link; remove the link",
+     "%s is behind a registry link; remove it"},
     {ERROR_REGISTRY_IO_FAILED, "user.reg could not be read or written; check the prefix's files", nullptr},
+    {ERROR_INVALID_OWNER, "user.reg is owned by another user; chown it back", "%s; chown it back"},
+    {ERROR_PRIVILEGE_NOT_HELD, "the Wine prefix is not owned by you; run as its owner",
+     "%s is not owned by you; run as its owner"},
     {ERROR_CANT_ACCESS_FILE, "a file of the prefix is not a regular file; put Wine's file there",
      "%s; put Wine's file there"},
+    {ERROR_CANT_RESOLVE_FILENAME, "user.reg is a link that loops; point it at the real file", nullptr},
 };
 
 // The text of ERROR_NOT_ENOUGH_MEMORY once memory ran out: what it ran out

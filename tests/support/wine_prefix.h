@@ -123,8 +123,8 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
 
 // What is wrong with the native program's own messages on standard error,
 // empty when nothing is: there is at least one line, and each begins with the
-// program's name and holds at most 100 characters, a path that it quotes
-// (one of `paths`) counted as at most 20, the length of /home/someone/.wine.
+// program's name and holds at most 100 characters besides the paths that it
+// quotes (`paths`, wherever they stand): a path may take a line past 100.
 inline std::string OwnMessageProblem(const std::string& err, const std::vector<std::string>& paths = {}) {
     if (err.empty() || err.back() != '\n') return "no complete line: \"" + err + "\"";
     std::istringstream lines(err);
@@ -132,8 +132,8 @@ inline std::string OwnMessageProblem(const std::string& err, const std::vector<s
         if (line.rfind("tavikmigrate: ", 0) != 0) return "not the program's name first: " + line;
         std::string measured = line;
         for (const std::string& path : paths)
-            if (const std::size_t at = measured.find(path); path.size() > 20 && at != std::string::npos)
-                measured.replace(at, path.size(), std::string(20, 'p'));
+            for (std::size_t at; !path.empty() && (at = measured.find(path)) != std::string::npos;)
+                measured.erase(at, path.size());
         if (measured.size() > 100) return std::to_string(measured.size()) + " characters: " + line;
     }
     return "";

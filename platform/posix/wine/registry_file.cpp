@@ -16,8 +16,8 @@
 //    new one, never a mix; a temporary left behind is replaced next time.
 // 4. A symbolic link named user.reg stays a link; its target is replaced.
 // 5. A user.reg that is not writable for its owner is left alone.
-// 6. Errors are turned into Win32 codes (ErrorFromErrno). Those ignored are
-//    ignored on purpose, where they are.
+// 6. Errors are turned into Win32 codes whose texts name the cause
+//    (refusals.h). Those ignored are ignored on purpose, where they are.
 // 8. A file-size limit (ulimit -f) smaller than the new file fails the write
 //    like a full disk: SIGXFSZ, which would kill the process and leave the
 //    new file behind, is ignored while the file is written.
@@ -49,29 +49,12 @@
 
 #include "error_detail.h"
 #include "read_whole_file.h"
+#include "refusals.h"
 #include "reg_syntax.h"
 #include "regular_file.h"
 #include "wine_paths.h"
 
 namespace {
-
-LSTATUS ErrorFromErrno(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case EFBIG:
-        return ERROR_FILE_TOO_LARGE;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-}
 
 bool WriteAll(int fd, std::string_view text) {
     std::size_t done = 0;
@@ -93,13 +76,6 @@ int FlushToDisk(int fd) {
     if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
 #endif
     return ::fsync(fd);
-}
-
-// Refuses a file of the prefix that is there but is no regular file: the
-// message names it and what it is.
-LSTATUS RefuseSpecialFile(const std::string& name, FileKind kind) {
-    SetErrorDetail(ERROR_CANT_ACCESS_FILE, name + " is " + std::string(FileKindName(kind)));
-    return ERROR_CANT_ACCESS_FILE;
 }
 
 // The architecture of system.reg's "#arch=" line, for a user.reg made anew:
@@ -315,20 +291,24 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     if (!prefix) return refusal;
     file.prefix = *prefix;
     struct stat info;
-    if (::stat(file.prefix.c_str(), &info) != 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    if (::stat(file.prefix.c_str(), &info) != 0) {
+        if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
+        return RefuseFailedCall(errno, file.prefix, file.prefix, FileAccess::Reading);
+    }
 
     // A symbolic link stays; the file it points to is the one replaced.
     file.path = file.prefix + "/user.reg";
     if (::lstat(file.path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         char* target = ::realpath(file.path.c_str(), nullptr);
-        if (!target) return ERROR_REGISTRY_IO_FAILED;
+        if (!target) return RefuseLink(errno, file.path, file.prefix);
         file.path = target;
         std::free(target);
     }
-    file.lockFd = ::open(DirectoryOf(file.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (file.lockFd < 0) return ErrorFromErrno(errno);
+    const std::string directory = DirectoryOf(file.path);
+    file.lockFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (file.lockFd < 0) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
     while (::flock(file.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) return ErrorFromErrno(errno);
+        if (errno != EINTR) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
     }
     if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
 
@@ -340,12 +320,13 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
         hive = NewUserReg(arch);
         return ERROR_SUCCESS;
     }
-    if (opened.kind == FileKind::Unreadable) return ErrorFromErrno(opened.error);
+    if (opened.kind == FileKind::Unreadable)
+        return RefuseFailedCall(opened.error, file.path, file.prefix, FileAccess::Reading);
     if (opened.kind != FileKind::Regular) return RefuseSpecialFile("user.reg", opened.kind);
     // A user.reg without write permission is one the user wants left alone.
-    if (!(opened.info.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
+    if (!(opened.info.st_mode & S_IWUSR)) return RefuseReadOnlyFile(file.path);
     LargeText text;
-    if (!ReadWholeFile(opened.fd, text)) return ErrorFromErrno(errno);
+    if (!ReadWholeFile(opened.fd, text)) return RefuseFailedCall(errno, file.path, file.prefix, FileAccess::Reading);
     std::string reason;
     auto parsed = ParseUserReg(std::move(text), &reason);
     if (!parsed) {
@@ -362,7 +343,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     // One name for the new file: under the lock no other run writes it, and
     // what a run killed while writing left behind is replaced by the next.
     NewFile created(directory + "/.user.reg.tavik-new");
-    if (created.fd < 0) return ErrorFromErrno(errno);
+    if (created.fd < 0) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Writing);
     const FileSizeLimitFails fileSizeLimitFails;
 
     struct stat old;
@@ -388,11 +369,12 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         ::fchmod(created.fd, mode) != 0 || FlushToDisk(created.fd) != 0)
         error = errno;
     if (::close(std::exchange(created.fd, -1)) != 0 && !error) error = errno;
-    if (error) return ErrorFromErrno(error);
+    if (error) return RefuseFailedCall(error, directory, file.prefix, FileAccess::Writing);
     // A wineserver started since the file was read holds the old registry
     // and would write it back: the last look comes just before the rename.
     if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
-    if (::rename(created.path.c_str(), file.path.c_str()) != 0) return ErrorFromErrno(errno);
+    if (::rename(created.path.c_str(), file.path.c_str()) != 0)
+        return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Writing);
     created.renamed = true;
     // The rename itself reaches the disk with the directory.
     // The new file is in place: a failure here is not reported, as a retry

@@ -21,18 +21,19 @@ struct RegistryFile {
 
 // Locks the prefix, refuses while a wineserver runs for it, and reads user.reg
 // (a missing one is a new hive, with system.reg's architecture). Returns the
-// Win32 error of a refusal; ERROR_BADDB with the offending line as the
-// code's error detail when Wine would not read the file as we do;
-// ERROR_CANT_ACCESS_FILE, naming the file, when user.reg or system.reg is
-// there but is no regular file. Throws std::bad_alloc (or std::length_error)
-// when memory runs out. Call ReleaseRegistryFile afterwards in every case.
+// Win32 error of a refusal, with its error detail, as refusals.h gives them;
+// ERROR_BADDB with the offending line as the code's error detail when Wine
+// would not read the file as we do. Throws std::bad_alloc (or
+// std::length_error) when memory runs out. Call ReleaseRegistryFile
+// afterwards in every case.
 LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive);
 
 // Writes the hive beside the file, flushes it to disk and renames it over
 // the old file, keeping the old file's permissions. Needs the lock of a
-// successful load; ERROR_SHARING_VIOLATION when a wineserver started since.
-// Throws std::bad_alloc when memory runs out. Whenever it does not return
-// ERROR_SUCCESS, user.reg is as it was and no new file is left beside it.
+// successful load; ERROR_SHARING_VIOLATION when a wineserver started since,
+// else refusals as refusals.h gives them. Throws std::bad_alloc when memory
+// runs out. Whenever it does not return ERROR_SUCCESS, user.reg is as it was
+// and no new file is left beside it.
 LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive);
 
 // Gives up the lock; the file may be loaded again.
