@@ -189,6 +189,9 @@ TEST(Faults, EachRefusalNamesItsCause) {
              return setMode(t.prefix + "/shared/user.reg", "0666");
          },
          2, "%P/shared is read-only; make it writable (0 of 36 stored, error 5)"},
+        {"Wine running in the prefix WINEPREFIX names",
+         [](Trial& t) { return t.wine.Run({"wineserver", "-p"}).exitStatus == 0; }, 2,
+         "Wine is running; run 'WINEPREFIX=%P wineserver -k' first (0 of 36 stored, error 32)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

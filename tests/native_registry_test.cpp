@@ -42,7 +42,7 @@ protected:
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(advice), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
-        EXPECT_EQ(OwnMessageProblem(run.err), "");
+        EXPECT_EQ(OwnMessageProblem(run.err, {prefix_.Path()}), "");
         EXPECT_EQ(ReadFile(prefix_.UserReg()), before);
     }
 

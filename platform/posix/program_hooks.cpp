@@ -31,7 +31,7 @@ const char kUsage[] =
     "Moves the settings of the Tavik emulator from Tavik.ini in a Wine prefix's\n"
     "Windows directory (drive_c/windows) into the prefix's registry (user.reg),\n"
     "where the emulator run under Wine finds them. The prefix is $WINEPREFIX, or\n"
-    "~/.wine. Stop Wine in the prefix first: wineserver -k\n"
+    "~/.wine. Stop Wine in that prefix first: WINEPREFIX=... wineserver -k\n"
     "\n"
     "Options:\n"
     "  -h, --help     print this help and exit\n"

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <utility>
 
 #include "error_detail.h"
@@ -41,6 +42,20 @@ LSTATUS RefuseFull(const std::string& path) {
     if (::statvfs(path.c_str(), &info) == 0 && info.f_files != 0 && info.f_favail == 0 && info.f_bavail != 0)
         return ERROR_CANNOT_MAKE;
     return ERROR_DISK_FULL;
+}
+
+// The path as one word of a shell command line: as it is when no shell
+// would take it apart, else in double quotes.
+std::string ShellWord(const std::string& path) {
+    if (path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+,:@%=-") ==
+        std::string::npos)
+        return path;
+    std::string word = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '\\' || c == '$' || c == '`') word += '\\';
+        word += c;
+    }
+    return word + "\"";
 }
 
 } // namespace
@@ -81,4 +96,8 @@ LSTATUS RefuseLink(int error, const std::string& link, const std::string& prefix
 
 LSTATUS RefuseSpecialFile(const std::string& name, FileKind kind) {
     return WithDetail(ERROR_CANT_ACCESS_FILE, name + " is " + std::string(FileKindName(kind)));
+}
+
+LSTATUS RefuseWhileWineRuns(const std::string& prefix) {
+    return WithDetail(ERROR_SHARING_VIOLATION, std::getenv("WINEPREFIX") ? ShellWord(prefix) : "");
 }

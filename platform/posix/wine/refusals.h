@@ -36,3 +36,8 @@ LSTATUS RefuseLink(int error, const std::string& link, const std::string& prefix
 // A file of the prefix that is no regular file: ERROR_CANT_ACCESS_FILE naming
 // it (`name`) and what it is.
 LSTATUS RefuseSpecialFile(const std::string& name, FileKind kind);
+
+// A wineserver holds the prefix's registry: ERROR_SHARING_VIOLATION. When
+// WINEPREFIX chose the prefix, the remedy names it: a plain 'wineserver -k'
+// aims at ~/.wine.
+LSTATUS RefuseWhileWineRuns(const std::string& prefix);

@@ -310,7 +310,7 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     while (::flock(file.lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
     }
-    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
+    if (WineServerRunning(file.prefix)) return RefuseWhileWineRuns(file.prefix);
 
     const OpenedFile opened = OpenRegularFile(file.path);
     file.existed = opened.kind != FileKind::Missing;
@@ -372,7 +372,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
     if (error) return RefuseFailedCall(error, directory, file.prefix, FileAccess::Writing);
     // A wineserver started since the file was read holds the old registry
     // and would write it back: the last look comes just before the rename.
-    if (WineServerRunning(file.prefix)) return ERROR_SHARING_VIOLATION;
+    if (WineServerRunning(file.prefix)) return RefuseWhileWineRuns(file.prefix);
     if (::rename(created.path.c_str(), file.path.c_str()) != 0)
         return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Writing);
     created.renamed = true;
