@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -47,10 +48,12 @@ bool SameButTimes(const std::string& actual, const std::string& expected) {
 
 // Where a case of EachRefusalNamesItsCause runs: a prefix of its own, with
 // the example profile. The case may move user.reg onto a small file system of
-// the test's, or run the program as another user or under a limit.
+// the test's, run the program as another user or under a limit, or hold the
+// prefix's lock for a while.
 struct Trial {
     Trial() { wine.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE)); }
     ~Trial() {
+        if (release.joinable()) release.join();
         if (!mount.empty()) ::umount2(mount.c_str(), MNT_DETACH);
         if (!mount.empty()) RemoveTree(mount);
     }
@@ -80,6 +83,7 @@ struct Trial {
     std::string prefix = wine.Path(); // WINEPREFIX of the run
     std::vector<std::string> command = NativeProgram();
     std::string mount;
+    std::thread release; // ends the lock held while the program runs
 };
 
 TEST(Faults, KilledAtRandomMomentsLeavesTheOldOrTheNewFile) {
@@ -118,8 +122,9 @@ TEST(Faults, KilledAtRandomMomentsLeavesTheOldOrTheNewFile) {
 }
 
 // Every refusal names its real cause and a remedy that can work, in one
-// line, and leaves user.reg as it was with no new file beside it. "%P" in a
-// line is the prefix. Cases that need root are passed over otherwise.
+// line, and leaves user.reg as it was with no new file beside it; a run that
+// waits for another says so at once. "%P" in a line is the prefix, "%H" the
+// process holding its lock. Cases that need root are passed over otherwise.
 TEST(Faults, EachRefusalNamesItsCause) {
     struct Case {
         const char* name;
@@ -156,8 +161,9 @@ TEST(Faults, EachRefusalNamesItsCause) {
          "%P/user.reg is read-only; make it writable (0 of 36 stored, error 5)"},
         {"a read-only prefix directory", [&](Trial& t) { return t.AsNobody(true) && setMode(t.prefix, "0555"); }, 2,
          "%P is read-only; make it writable (0 of 36 stored, error 5)"},
-        {"an unreadable user.reg", [&](Trial& t) { return t.AsNobody(true) && setMode(t.prefix + "/user.reg", "0200"); },
-         2, "%P/user.reg is unreadable; make it readable (0 of 36 stored, error 30)"},
+        {"an unreadable user.reg",
+         [&](Trial& t) { return t.AsNobody(true) && setMode(t.prefix + "/user.reg", "0200"); }, 2,
+         "%P/user.reg is unreadable; make it readable (0 of 36 stored, error 30)"},
         {"user.reg left to root",
          [&](Trial& t) {
              return t.AsNobody(true) && ::chown((t.prefix + "/user.reg").c_str(), 0, 0) == 0 &&
@@ -192,6 +198,17 @@ TEST(Faults, EachRefusalNamesItsCause) {
         {"Wine running in the prefix WINEPREFIX names",
          [](Trial& t) { return t.wine.Run({"wineserver", "-p"}).exitStatus == 0; }, 2,
          "Wine is running; run 'WINEPREFIX=%P wineserver -k' first (0 of 36 stored, error 32)"},
+        {"another run holding the prefix",
+         [](Trial& t) {
+             const int held = ::open(t.prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+             if (held < 0 || ::flock(held, LOCK_EX) != 0) return false;
+             t.release = std::thread([held] {
+                 std::this_thread::sleep_for(std::chrono::seconds(2));
+                 ::close(held);
+             });
+             return true;
+         },
+         0, "waiting for another tavikmigrate (pid %H) on this prefix..."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,10 +220,13 @@ TEST(Faults, EachRefusalNamesItsCause) {
         const std::string old = ReadFile(trial.prefix + "/user.reg");
         const ProcessResult run = RunProcess(trial.command, trial.wine.Options(trial.prefix));
         std::string line = "tavikmigrate: " + c.line + "\n";
-        if (const std::size_t at = line.find("%P"); at != std::string::npos) line.replace(at, 2, trial.prefix);
+        for (const auto& [mark, text] : {std::pair<std::string, std::string>{"%P", trial.prefix},
+                                         {"%H", std::to_string(::getpid())}})
+            if (const std::size_t at = line.find(mark); at != std::string::npos) line.replace(at, mark.size(), text);
         EXPECT_EQ(run.exitStatus, c.exitStatus);
         EXPECT_EQ(run.err, line);
         EXPECT_EQ(OwnMessageProblem(run.err, {trial.prefix}), "");
+        if (c.exitStatus == 0) continue;
         EXPECT_EQ(ReadFile(trial.prefix + "/user.reg"), old);
         EXPECT_FALSE(fs::exists(trial.prefix + "/.user.reg.tavik-new")) << "the new file is left";
     }

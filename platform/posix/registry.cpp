@@ -2,12 +2,14 @@
 // prefix's user.reg. The first call loads the file under the prefix's lock;
 // the values stay in memory until RegFlushKey(HKEY_CURRENT_USER) writes them
 // all at once, so a run that dies earlier leaves user.reg as it was.
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "error_detail.h"
 #include "filetime.h"
 #include "memory_shortage.h"
+#include "platform.h"
 #include "profile_cache.h"
 #include "reg_syntax.h"
 #include "registry_file.h"
@@ -50,12 +52,22 @@ LSTATUS GiveUpForMemory() {
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// Says at once why the run waits when another run holds the prefix's lock;
+// `holder` is its process, 0 when the system does not show it.
+void SayWhoHoldsThePrefix(long holder) {
+    if (holder > 0)
+        std::fprintf(stderr, "%swaiting for another tavikmigrate (pid %ld) on this prefix...\n", kMessagePrefix,
+                     holder);
+    else
+        std::fprintf(stderr, "%swaiting for another tavikmigrate on this prefix...\n", kMessagePrefix);
+}
+
 LSTATUS LoadOnce() {
     if (MemoryRanShort()) return ERROR_NOT_ENOUGH_MEMORY;
     if (!gSession.loaded) {
         gSession.loaded = true;
         gSession.loadStatus = UnlessMemoryRunsShort(
-            [] { return LoadRegistryFile(gSession.file, gSession.hive); }, GiveUpForMemory,
+            [] { return LoadRegistryFile(gSession.file, gSession.hive, SayWhoHoldsThePrefix); }, GiveUpForMemory,
             MemoryUse::ReadingUserReg);
         if (gSession.loadStatus != ERROR_SUCCESS) ReleaseRegistryFile(gSession.file);
     }

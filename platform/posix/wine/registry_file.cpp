@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "error_detail.h"
+#include "listed_locks.h"
 #include "read_whole_file.h"
 #include "refusals.h"
 #include "reg_syntax.h"
@@ -164,33 +165,32 @@ bool IsServerDirectory(std::string path, const std::string& name) {
 // them, each once; nullopt when the list cannot be read. A running wineserver
 // holds one on the "lock" of its server directory all the time, so only
 // these need a closer look: reading the links of every process costs more
-// than the rest of a typical run. The list is read line by line: any user
-// can make it as long as memory allows, with a lock per byte of a file.
+// than the rest of a typical run.
 std::optional<std::vector<std::string>> WriteLockHolders() {
-    const OpenedFile locks = OpenRegularFile("/proc/locks");
-    if (locks.kind != FileKind::Regular) return std::nullopt;
     std::vector<std::string> holders;
-    const bool read = ReadFileLines(locks.fd, 256, [&](std::string_view line, bool) {
-        // "1: POSIX  ADVISORY  WRITE 4242 fe:00:1234 0 EOF", or with "->"
-        // after the number for a waiter: the fourth word after the
-        // number's is the holder.
-        std::string_view words[6];
-        std::size_t count = 0;
-        while (count < 6) {
-            const std::size_t start = line.find_first_not_of(' ');
-            if (start == std::string_view::npos) break;
-            line.remove_prefix(start);
-            const std::size_t length = std::min(line.find(' '), line.size());
-            if (line.substr(0, length) != "->") words[count++] = line.substr(0, length);
-            line.remove_prefix(length);
-        }
-        if (count >= 5 && words[3] == "WRITE" && words[4][0] >= '1' && words[4][0] <= '9' &&
-            std::find(holders.begin(), holders.end(), words[4]) == holders.end())
-            holders.emplace_back(words[4]);
+    const bool listed = ForEachListedLock([&](const ListedLock& lock) {
+        if (lock.access == "WRITE" && lock.pid[0] >= '1' && lock.pid[0] <= '9' &&
+            std::find(holders.begin(), holders.end(), lock.pid) == holders.end())
+            holders.emplace_back(lock.pid);
         return true;
     });
-    if (!read) return std::nullopt;
+    if (!listed) return std::nullopt;
     return holders;
+}
+
+// The process that holds the flock on the open directory, as the system
+// lists it; 0 when the list does not show it.
+long FlockHolder(int directoryFd) {
+    struct stat info;
+    if (::fstat(directoryFd, &info) != 0) return 0;
+    const std::string name = ListedFileName(info);
+    long holder = 0;
+    ForEachListedLock([&](const ListedLock& lock) {
+        if (lock.kind == "FLOCK" && !lock.waiting && lock.file == name)
+            holder = std::atol(std::string(lock.pid).c_str());
+        return holder == 0;
+    });
+    return holder;
 }
 
 // A wineserver, however packaged, works in its server directory <name>
@@ -284,7 +284,7 @@ std::string DirectoryOf(const std::string& path) {
 
 } // namespace
 
-LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
+LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive, const std::function<void(long holder)>& announceWait) {
     assert(file.lockFd < 0 && "loaded twice without a release");
     LSTATUS refusal = ERROR_PATH_NOT_FOUND;
     const auto prefix = WinePrefixDirectory(&refusal);
@@ -307,8 +307,15 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive) {
     const std::string directory = DirectoryOf(file.path);
     file.lockFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (file.lockFd < 0) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
-    while (::flock(file.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
+    // Another run holding the lock may be stopped, or slow: the wait is
+    // said at once, never silent.
+    if (::flock(file.lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
+        if (announceWait) announceWait(FlockHolder(file.lockFd));
+        while (::flock(file.lockFd, LOCK_EX) != 0) {
+            if (errno != EINTR) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
+        }
     }
     if (WineServerRunning(file.prefix)) return RefuseWhileWineRuns(file.prefix);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "user_reg.h"
@@ -20,13 +21,16 @@ struct RegistryFile {
 };
 
 // Locks the prefix, refuses while a wineserver runs for it, and reads user.reg
-// (a missing one is a new hive, with system.reg's architecture). Returns the
+// (a missing one is a new hive, with system.reg's architecture). When another
+// process holds the lock, calls `announceWait` with its process id (0 where
+// the system does not show it) before it waits for the lock. Returns the
 // Win32 error of a refusal, with its error detail, as refusals.h gives them;
 // ERROR_BADDB with the offending line as the code's error detail when Wine
 // would not read the file as we do. Throws std::bad_alloc (or
 // std::length_error) when memory runs out. Call ReleaseRegistryFile
 // afterwards in every case.
-LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive);
+LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive,
+                         const std::function<void(long holder)>& announceWait = nullptr);
 
 // Writes the hive beside the file, flushes it to disk and renames it over
 // the old file, keeping the old file's permissions. Needs the lock of a
