@@ -18,14 +18,14 @@
 // 5. A user.reg that is not writable for its owner is left alone.
 // 6. Errors are turned into Win32 codes whose texts name the cause
 //    (refusals.h). Those ignored are ignored on purpose, where they are.
-// 8. A file-size limit (ulimit -f) smaller than the new file fails the write
-//    like a full disk: SIGXFSZ, which would kill the process and leave the
-//    new file behind, is ignored while the file is written.
 // 7. Any file of the prefix may be a FIFO, a device or a directory: each is
 //    opened through OpenRegularFile, and read no further than needed
 //    (system.reg up to its architecture, the recorded server directory's
 //    name to its first line, /proc/locks a line at a time). A user.reg or
 //    system.reg that is no regular file is refused, naming it.
+// 8. A file-size limit (ulimit -f) smaller than the new file fails the write
+//    like a full disk: SIGXFSZ, which would kill the process and leave the
+//    new file behind, is ignored while the file is written.
 #include "registry_file.h"
 
 #include <dirent.h>
@@ -309,9 +309,11 @@ LSTATUS LoadRegistryFile(RegistryFile& file, UserReg& hive, const std::function<
     if (file.lockFd < 0) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
     // Another run holding the lock may be stopped, or slow: the wait is
     // said at once, never silent.
-    if (::flock(file.lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
+    int locked;
+    while ((locked = ::flock(file.lockFd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        if (errno != EWOULDBLOCK) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
         if (announceWait) announceWait(FlockHolder(file.lockFd));
         while (::flock(file.lockFd, LOCK_EX) != 0) {
             if (errno != EINTR) return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Reading);
