@@ -371,7 +371,7 @@ LSTATUS SaveRegistryFile(const RegistryFile& file, const UserReg& hive) {
         mode = (0666 & ~mask) | S_IRUSR | S_IWUSR;
         if (::geteuid() == 0 && ::stat(directory.c_str(), &old) == 0 &&
             ::fchown(created.fd, old.st_uid, old.st_gid) != 0)
-            return ErrorFromErrno(errno);
+            return RefuseFailedCall(errno, directory, file.prefix, FileAccess::Writing);
     }
     int error = 0;
     if (!WriteUserReg(hive, [&created](std::string_view chunk) { return WriteAll(created.fd, chunk); }) ||
