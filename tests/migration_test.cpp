@@ -1,18 +1,22 @@
-// The whole migration, end to end, by each program: a profile in a Wine
-// prefix's Windows directory, the program run, the registry read back with
-// types and bytes.
+// The migration end to end, by both programs: each case is migrated by the
+// Windows program under Wine and by the native program, each in a copy of
+// one prefix, and Wine must read the same from both results (and find the
+// same text in user.reg, where it was not edited by hand). Where the
+// profile's meaning is known, that is also what Wine reads.
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "support/wine_prefix.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using Values = std::map<std::string, RegValue>;
 
 // What an empty profile migrates to, started from C:\work: the native
@@ -32,183 +36,245 @@ const Values kDefaults = {
     {"MRU\\File1", Sz("")}, {"MRU\\File2", Sz("")}, {"MRU\\File3", Sz("")}, {"MRU\\File4", Sz("")},
 };
 
-// The values of one section below Software\Tavik, e.g. "MRU".
-Values Section(Values values, const std::string& section) {
-    for (auto it = values.begin(); it != values.end();)
-        it = it->first.rfind(section + "\\", 0) == 0 ? std::next(it) : values.erase(it);
+// The example profile; its "Emulator\Theme" and "MRU\File4" are no part of the migration.
+const Values kExample = {
+    {"Files\\TavikDirectory", Sz("C:\\Tavik")}, {"Files\\AutoSave", Dword(1)},
+    {"Files\\AutoSaveOnExit", Dword(0)}, {"Files\\SaveDefaultConfirm", Dword(0)},
+    {"Files\\StartupBackup", Dword(1)}, {"Files\\LoadObjectWarning", Dword(0)},
+    {"Files\\LastDocument", Sz("C:\\Tavik\\Saves\\work.sav")}, {"Port2\\IsShared", Dword(1)},
+    {"Port2\\Filename", Sz("C:\\Tavik\\port2.bin")}, {"KML\\AlwaysDisplayLog", Dword(0)},
+    {"Disassembler\\Mnemonics", Dword(1)}, {"Disassembler\\Symbolic", Dword(1)},
+    {"Disassembler\\Symb6", Sz("C:\\Tavik\\Symbols\\base.sym")},
+    {"Disassembler\\SymbA", Sz("C:\\Tavik\\Symbols\\a.sym")},
+    {"Disassembler\\SymbX", Sz("C:\\Tavik\\Symbols\\x.sym")}, {"Emulator\\AlwaysOnTop", Dword(1)},
+    {"Emulator\\ActivationFollowsMouse", Dword(1)}, {"Emulator\\RealSpeed", Dword(0)},
+    {"Emulator\\SXCycles", Dword(90)}, {"Emulator\\GXCycles", Dword(130)}, {"Emulator\\KeyMinDelay", Dword(40)},
+    {"Emulator\\WakeupDelay", Dword(150)}, {"Emulator\\Grayscale", Dword(1)}, {"Emulator\\WaveBeep", Dword(1)},
+    {"Emulator\\WaveVolume", Dword(100)}, {"LowBat\\Disable", Dword(1)}, {"Macro\\RealSpeed", Dword(0)},
+    {"Macro\\ReplayTimeout", Dword(5)}, {"Serial\\Wire", Sz("COM1")}, {"Serial\\Ir", Sz("COM2")},
+    {"ROM\\Writeable", Dword(0)}, {"ROM\\WP#", Dword(1)}, {"MRU\\FileCount", Dword(3)},
+    {"MRU\\File1", Sz("C:\\Tavik\\Saves\\work.sav")}, {"MRU\\File2", Sz("C:\\Tavik\\Saves\\game.sav")},
+    {"MRU\\File3", Sz("")},
+};
+
+const std::string kDirectory = "<a directory>", kNone = "<none>"; // in the profile's place
+const std::string kExampleText = ReadFile(TAVIK_EXAMPLE_PROFILE);
+
+// A case: the profile; what Wine then reads, with `whole` every value and
+// key, else the values of the sections that `expected` names; Tavik blocks of
+// user.reg edited by hand (`blocks` appended, or in place of all its blocks
+// when `alone`, every line end made CR LF when `crlf`), which Wine loads
+// without a word (the last of two alike names wins); values that an earlier
+// run left, as `reg add` takes them (key below Software\Tavik, name, type,
+// data); the exit status.
+struct Case {
+    std::string name, profile;
+    Values expected = {};
+    bool whole = false;
+    std::string blocks = {};
+    bool crlf = false, alone = false;
+    std::vector<std::vector<std::string>> earlier = {};
+    int exitStatus = 0;
+};
+
+// A count of 12 with File5 absent and File13 past it: the gap is an empty
+// string, and the longest path is cut to 259 characters.
+Case RecentFiles() {
+    Case c{"RecentFilesFollowTheCountWithGapsAsEmptyStrings", "[MRU]\r\nFileCount=12\r\nFile13=C:\\past\r\n",
+           {{"MRU\\FileCount", Dword(12)}, {"MRU\\File5", Sz("")}}};
+    for (int n = 1; n <= 12; ++n) {
+        if (n == 5) continue;
+        c.profile += "File" + std::to_string(n) + "=" + std::string(n == 12 ? 400 : 1, 'a' + n) + "\r\n";
+        c.expected["MRU\\File" + std::to_string(n)] = Sz(std::string(n == 12 ? 259 : 1, 'a' + n));
+    }
+    return c;
+}
+
+Values With(Values values, const Values& changed) {
+    for (const auto& [path, value] : changed) values[path] = value;
     return values;
 }
 
-// Run by each program, named by its parameter: "windows" or "native".
-class Migration : public ::testing::TestWithParam<std::string> {
-protected:
-    bool UnderWine() const { return GetParam() == "windows"; }
-
-    ProcessResult RunTool(const std::vector<std::string>& args = {}) {
-        if (!UnderWine()) prefix_.StopWineServer();
-        std::vector<std::string> argv = UnderWine() ? WindowsProgram() : NativeProgram();
-        argv.insert(argv.end(), args.begin(), args.end());
-        return prefix_.Run(argv);
-    }
-
-    // Runs with the given profile and expects a silent, successful run.
-    Values Migrate(const std::string& profile) {
-        prefix_.WriteProfile(profile);
-        const ProcessResult run = RunTool();
-        EXPECT_EQ(run.exitStatus, 0) << run.err;
-        EXPECT_EQ(run.out + run.err, "");
-        return prefix_.DumpRegistry().values;
-    }
-
-    // Adds a value before a run, as an earlier run would have left it.
-    void AddValue(const std::string& section, const std::string& name, const std::string& type, const std::string& data) {
-        const std::string key = "HKCU\\Software\\Tavik\\" + section;
-        ASSERT_EQ(prefix_.Wine({"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f"}).exitStatus, 0);
-    }
-
-    WinePrefix prefix_;
+const Case kKnown[] = {
+    // A directory in the profile's place reads as an empty profile.
+    {"EveryDefaultIsWrittenForWhatTheProfileLacks", kDirectory, kDefaults, true},
+    // Keys of other sections, or unknown, set nothing; Macro's RealSpeed is a
+    // setting of its own; all 32 bits of a number are stored.
+    {"OnlyTheCataloguesKeysAreCopied", "[Emulator]\r\nSpeedBoost=1\r\nRealSpeed=-2147483648\r\n[Other]\r\nAutoSave=1\r\n",
+     With(kDefaults, {{"Emulator\\RealSpeed", Dword(-2147483647 - 1)}}), true},
+    {"ExampleProfileIsCopiedValueForValue", kExampleText, kExample, true},
+    {"NoRecentFileForACountOf0", "[MRU]\r\nFileCount=0\r\nFile1=C:\\one\r\n", {{"MRU\\FileCount", Dword(0)}}},
+    RecentFiles(),
+    // What the profile leaves unset stays as an earlier run left it: WP#
+    // (also when -1), recent files past the count, Symb strings absent or
+    // empty; a Symb string is cut as a path is.
+    {"WhatTheProfileLeavesUnsetStays",
+     "[ROM]\r\nWP#=-1\r\n[MRU]\r\nFileCount=2\r\n[Disassembler]\r\nSymbG=G.sym\r\nSymbS=\r\nSymbX=" +
+         std::string(300, 'x') + "\r\n",
+     {{"ROM\\Writeable", Dword(1)}, {"ROM\\WP#", Dword(7)}, {"MRU\\FileCount", Dword(2)}, {"MRU\\File1", Sz("")},
+      {"MRU\\File2", Sz("")}, {"MRU\\File9", Sz("C:\\left\\over")}, {"Disassembler\\Mnemonics", Dword(0)},
+      {"Disassembler\\Symbolic", Dword(0)}, {"Disassembler\\SymbA", Sz("kept")},
+      {"Disassembler\\SymbG", Sz("G.sym")}, {"Disassembler\\SymbX", Sz(std::string(259, 'x'))}},
+     false, "", false, false,
+     {{"ROM", "WP#", "REG_DWORD", "7"}, {"MRU", "File9", "REG_SZ", "C:\\left\\over"},
+      {"Disassembler", "SymbA", "REG_SZ", "kept"}}},
+    {"WriteProtectOf0IsStored", "[ROM]\r\nWP#=0\r\n", {{"ROM\\Writeable", Dword(1)}, {"ROM\\WP#", Dword(0)}}},
+    // Without a profile each program names it, waits for a key (none can be
+    // had here, so the wait ends at once), and stores nothing.
+    {"MissingProfileIsNamedAndNothingIsStored", kNone, {}, true, "", false, false, {}, 1},
 };
 
-// A directory in the profile's place reads as an empty profile.
-TEST_P(Migration, EveryDefaultIsWrittenForWhatTheProfileLacks) {
-    const std::string path = prefix_.WindowsDirectory() + "/Tavik.ini";
-    std::filesystem::create_directory(path);
-    EXPECT_EQ(RunTool().exitStatus, 0);
-    EXPECT_EQ(prefix_.DumpRegistry().values, kDefaults);
-    std::filesystem::remove(path);
-    // Keys of other sections, or unknown, set nothing; Macro's RealSpeed is a setting of its own.
-    Values expected = kDefaults;
-    expected["Emulator\\RealSpeed"] = Dword(-2147483647 - 1); // all 32 bits stored
-    EXPECT_EQ(Migrate("[Emulator]\r\nSpeedBoost=1\r\nRealSpeed=-2147483648\r\n[Other]\r\nAutoSave=1\r\n"), expected);
-    const std::set<std::string> sections{"Files", "Port2", "KML", "Disassembler", "Emulator",
-                                         "LowBat", "Macro", "Serial", "ROM", "MRU"};
-    EXPECT_EQ(prefix_.DumpRegistry().keys, sections);
+const Case kHandEdits[] = {
+    {"CrLfLineEnds", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\Files] 1700000000\n\"AutoSave\"=dword:00000000\n\"Kept\"=\"k\"\n", true},
+    {"BlanksShortDwordsAndComments", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\Emulator] 1700000000\n   \n  \"SXCycles\" = dword:1\n"
+     "\"GXCycles\"=dword:00000002 \n\"KeyMinDelay\"=dword:3 ; was 3\n\t\"Theme\"= \"dark\" ; kept\n\"theme\"=\"light\"\n"
+     "\"Old\"=str:\"x\"\n\"WaveVolume\"=dword:7"},
+    // U+0130 is no capital i to Wine's registry: "F\x130leCount" and
+    // "Tav\x130k" are names of their own, neither overwritten nor taken.
+    {"NamesWineReadsAsOneOrApart", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\MRU] 1700000000\n\"File\xa0" "Count\"=dword:00000009\n\"F\\x130leCount\"=dword:7\n"
+     "\"file1\"=\"old\"\n\"FILE1\"=\"older\"\n\"fILE9\"=\"nine\"\n"
+     "\n[Software\\\\Tavik\\\\Macro\\\\] 1700000000\n\"RealSpeed\"=dword:00000005\n\"replaytimeout\"=dword:7\n"
+     "\n[Software\\\\Tav\\x130k\\\\Files] 1700000000\n\"AutoSave\"=dword:00000009\n"},
+    // A name with a NUL at its end is a value of its own to Wine, but Wine
+    // saves it without that NUL, after the name without it (the shorter
+    // first): read again, the two are one value with the data of the NUL
+    // one, spelt as the other. A block the migration changes ends so, in
+    // either order, whichever value the migration sets, and for a NUL name
+    // alone beside a value the migration adds.
+    {"NamesEndingInNul", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\Files] 1700000000\n\"abc\\0\"=\"first\"\n\"abc\"=\"second\"\n"
+     "\n[Software\\\\Tavik\\\\Emulator] 1700000000\n\"Theme\"=\"second\"\n\"THEME\\0\"=\"first\"\n"
+     "\n[Software\\\\Tavik\\\\Serial] 1700000000\n\"Wire\\0\"=\"nul\"\n\"WIRE\"=\"COM9\"\n"
+     "\n[Software\\\\Tavik\\\\Port2] 1700000000\n\"filename\\x0\"=\"nul\"\n"
+     "\n[Software\\\\Tavik\\\\KML] 1700000000\n\"AlwaysDisplayLog\"=dword:9\n\"ALWAYSDISPLAYLOG\\000\"=dword:5\n"},
+    // Lines of one name, with and without NULs at its end: the last line of
+    // each name wins on loading, and a NUL more or less makes another name.
+    // A byte that Wine drops makes two names one (as the fuzzer found), and
+    // a name that is a NUL alone becomes the default value.
+    {"ManyLinesOfOneName", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\Macro] 1700000000\n\"Abc\\0\"=\"4\"\n\"abc\"=\"1\"\n\"abc\\0\"=\"3\"\n"
+     "\"ABC\"=\"2\"\n\"aBc\\0\\0\"=\"5\"\n\"ReplayTimeout\\0\\0\"=dword:3\n\"replaytimeout\\0\"=dword:2\n"
+     "\"REPLAYTIMEOUT\"=dword:1\n"
+     "\n[Software\\\\Tavik\\\\Disassembler] 1700000000\n\"elTUREGIT@h\\\"\\0\"=\"\"d\n"
+     "\"elTUREGIT@h\xff\\\"\"=\"\x11\"\n\"\\0\"=\"nul\"\n@=\"default\"\n"},
+    // Wine shows a key as it met it first: a key added under a parent spelt
+    // two ways must not come first with the later spelling.
+    {"ParentSpeltTwoWays", kExampleText, {}, false,
+     "\n[Software\\\\Tavik\\\\Files] 1700000000\n\"x\"=\"1\"\n"
+     "\n[SOFTWARE\\\\TAVIK\\\\Disassembler\\\\Sub] 1700000000\n\"y\"=\"2\"\n"},
+    {"SoftwareSpeltTwoWays", kExampleText, {}, false,
+     "\n[Software\\\\x\\\\YY] 1700000000\n\"y\"=\"2\"\n\n[SoFtWarE\\\\Tavik\\\\ROM] 1700000000\n\"x\"=\"1\"\n", false,
+     true},
+    // A first block without values spells a key first: it stays, though Wine
+    // itself writes no such block, lest the later spelling come first.
+    {"EmptyBlockSpellsSoftwareFirst", kExampleText, {}, false,
+     "\n[software] 1700000000\n\n[SOFTWARE\\\\a] 1700000000\n\"y\"=\"2\"\n", false, true},
+    {"EmptyBlockSpellsTavikFirst", kExampleText, {}, false,
+     "\n[Software\\\\tavik] 1700000000\n\n[Software\\\\TAVIK\\\\Alpha] 1700000000\n\"y\"=\"2\"\n", false, true},
+};
+
+// Every profile of tests/profiles/ (blanks, quotes, letter case, repeated
+// sections and keys, CR/LF, byte order marks, bytes above 127, NUL bytes,
+// long values, odd integers, lines without "="), the profiles whose meaning
+// is known, and the hand edits.
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    for (const auto& entry : fs::directory_iterator(TAVIK_PROFILE_CORPUS))
+        cases.push_back({entry.path().stem().string(), ReadFile(entry.path())});
+    std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
+    cases.insert(cases.end(), std::begin(kKnown), std::end(kKnown));
+    cases.insert(cases.end(), std::begin(kHandEdits), std::end(kHandEdits));
+    return cases;
 }
 
-TEST_P(Migration, MissingProfileIsReportedAndNothingIsWritten) {
-    // No console input can be had here, so the wait ends at once.
-    const ProcessResult run = RunTool();
-    EXPECT_EQ(run.exitStatus, 1);
-    const std::string path =
-        UnderWine() ? "C:\\windows\\Tavik.ini" : prefix_.WindowsDirectory() + "/Tavik.ini";
-    EXPECT_EQ(run.out, path + " not found!\r\nTo terminate press any key...\r\n");
-    EXPECT_FALSE(prefix_.DumpRegistry().present);
-}
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-// A profile that is there but cannot be opened for reading ends the run with
-// exit status 2 and one line naming it; the values stored before stay, not
-// overwritten by defaults. Under Wine another program holds it open without
-// sharing it; natively it has no read permission for the (unprivileged) user.
-TEST_P(Migration, UnreadableProfileEndsTheRunAndKeepsTheValues) {
-    AddValue("Emulator", "SXCycles", "REG_DWORD", "77");
-    prefix_.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
-    const std::string profile = prefix_.WindowsDirectory() + "/Tavik.ini";
-    ProcessResult run;
-    if (UnderWine()) {
-        const std::string held = prefix_.WorkDirectory() + "/held";
-        const std::string holder = std::filesystem::path(TAVIK_REGDUMP).parent_path().string() + "/hold_file.exe";
-        const pid_t holding = StartProcess({TAVIK_WINE, holder, "C:\\windows\\Tavik.ini", "C:\\work\\held"},
-                                           prefix_.Options());
-        for (int tries = 0; tries < 600 && !std::filesystem::exists(held); ++tries) ::usleep(100000);
-        ASSERT_TRUE(std::filesystem::exists(held)) << "the holder did not open the profile";
-        run = RunTool();
-        ::kill(holding, SIGKILL);
-        WaitForExit(holding);
-        EXPECT_EQ(run.err, "cannot read C:\\windows\\Tavik.ini: another program has it open; close that program "
-                           "(error 32)\r\n");
-    } else {
-        ASSERT_EQ(::chmod(profile.c_str(), 0), 0);
-        // Root reads it anyway: then the run is nobody's, in a prefix of nobody's.
-        const bool root = ::geteuid() == 0;
-        const std::string mine[] = {std::filesystem::path(prefix_.Path()).parent_path(), prefix_.Path(),
-                                    prefix_.UserReg()};
-        const auto own = [&](uid_t user) {
-            for (const std::string& path : mine) ASSERT_EQ(::chown(path.c_str(), user, user), 0) << path;
-        };
-        std::vector<std::string> argv = NativeProgram();
-        if (root) {
-            own(65534);
-            argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-        }
-        prefix_.StopWineServer();
-        run = prefix_.Run(argv);
-        if (root) own(0);
-        EXPECT_EQ(run.err, "tavikmigrate: cannot read " + profile + ": permission denied; let this user read it (error 5)\n");
+// The section of a value's path, e.g. "MRU".
+std::string SectionOf(const std::string& path) { return path.substr(0, path.find('\\')); }
+
+class BothPrograms : public ::testing::TestWithParam<Case> {};
+
+// Both programs end alike and say the same on standard output, but for the
+// profile's path: nothing when they store. The native program says nothing
+// on standard error (Wine may, about itself).
+TEST_P(BothPrograms, MigrateAlike) {
+    const Case& c = GetParam();
+    const Outcomes both = ExpectSameAsWine(
+        [&](WinePrefix& prefix) {
+            for (const auto& v : c.earlier)
+                ASSERT_EQ(prefix.Wine({"reg", "add", "HKCU\\Software\\Tavik\\" + v[0], "/v", v[1], "/t", v[2], "/d",
+                                       v[3], "/f"}).exitStatus, 0);
+            if (c.profile == kDirectory) fs::create_directory(prefix.WindowsDirectory() + "/Tavik.ini");
+            else if (c.profile != kNone) prefix.WriteProfile(c.profile);
+            std::string userReg = ReadFile(prefix.UserReg());
+            if (c.alone) userReg.erase(userReg.find("\n[") + 1);
+            userReg += c.blocks;
+            for (std::size_t at = 0; c.crlf && (at = userReg.find('\n', at)) != std::string::npos; at += 2)
+                userReg.insert(at, "\r");
+            WriteFile(prefix.UserReg(), userReg);
+        },
+        c.blocks.empty() && c.earlier.empty()); // what Wine or a hand wrote keeps its place and spelling
+    EXPECT_EQ(both.wine.run.exitStatus, c.exitStatus) << both.wine.run.err;
+    const std::string windows = "C:\\windows\\Tavik.ini", unix = "/drive_c/windows/Tavik.ini";
+    const std::size_t named = both.ours.run.out.find(unix);
+    EXPECT_EQ(named == std::string::npos ? both.ours.run.out : both.ours.run.out.substr(named + unix.size()),
+              both.wine.run.out.substr(both.wine.run.out.rfind(windows, 0) == 0 ? windows.size() : 0));
+    EXPECT_EQ(both.wine.run.out.empty(), c.exitStatus == 0) << both.wine.run.out;
+    EXPECT_EQ(both.ours.run.err, "");
+    if (c.expected.empty() && !c.whole) {
+        EXPECT_EQ(both.wine.dump.values.count("Files\\AutoSave"), 1u) << "the run stored";
+        return;
     }
-    EXPECT_EQ(run.exitStatus, 2);
-    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(77));
+    Values values = both.wine.dump.values;
+    std::set<std::string> sections;
+    for (const auto& [path, value] : c.expected) sections.insert(SectionOf(path));
+    for (auto it = values.begin(); it != values.end();)
+        it = c.whole || sections.count(SectionOf(it->first)) ? std::next(it) : values.erase(it);
+    EXPECT_EQ(values, c.expected);
+    if (c.whole) { EXPECT_EQ(both.wine.dump.keys, sections); }
 }
 
-TEST_P(Migration, ExampleProfileIsCopiedValueForValueAndASecondRunChangesNothing) {
-    const Values expected = {
-        {"Files\\TavikDirectory", Sz("C:\\Tavik")}, {"Files\\AutoSave", Dword(1)},
-        {"Files\\AutoSaveOnExit", Dword(0)}, {"Files\\SaveDefaultConfirm", Dword(0)},
-        {"Files\\StartupBackup", Dword(1)}, {"Files\\LoadObjectWarning", Dword(0)},
-        {"Files\\LastDocument", Sz("C:\\Tavik\\Saves\\work.sav")}, {"Port2\\IsShared", Dword(1)},
-        {"Port2\\Filename", Sz("C:\\Tavik\\port2.bin")}, {"KML\\AlwaysDisplayLog", Dword(0)},
-        {"Disassembler\\Mnemonics", Dword(1)}, {"Disassembler\\Symbolic", Dword(1)},
-        {"Disassembler\\Symb6", Sz("C:\\Tavik\\Symbols\\base.sym")},
-        {"Disassembler\\SymbA", Sz("C:\\Tavik\\Symbols\\a.sym")},
-        {"Disassembler\\SymbX", Sz("C:\\Tavik\\Symbols\\x.sym")}, {"Emulator\\AlwaysOnTop", Dword(1)},
-        {"Emulator\\ActivationFollowsMouse", Dword(1)}, {"Emulator\\RealSpeed", Dword(0)},
-        {"Emulator\\SXCycles", Dword(90)}, {"Emulator\\GXCycles", Dword(130)}, {"Emulator\\KeyMinDelay", Dword(40)},
-        {"Emulator\\WakeupDelay", Dword(150)}, {"Emulator\\Grayscale", Dword(1)}, {"Emulator\\WaveBeep", Dword(1)},
-        {"Emulator\\WaveVolume", Dword(100)}, {"LowBat\\Disable", Dword(1)}, {"Macro\\RealSpeed", Dword(0)},
-        {"Macro\\ReplayTimeout", Dword(5)}, {"Serial\\Wire", Sz("COM1")}, {"Serial\\Ir", Sz("COM2")},
-        {"ROM\\Writeable", Dword(0)}, {"ROM\\WP#", Dword(1)}, {"MRU\\FileCount", Dword(3)},
-        {"MRU\\File1", Sz("C:\\Tavik\\Saves\\work.sav")}, {"MRU\\File2", Sz("C:\\Tavik\\Saves\\game.sav")},
-        {"MRU\\File3", Sz("")},
-    };
-    // "Emulator\Theme" and "MRU\File4" of the example are no part of the migration.
-    const std::string profile = ReadFile(TAVIK_EXAMPLE_PROFILE);
-    EXPECT_EQ(Migrate(profile), expected);
-    EXPECT_EQ(Migrate(profile), expected);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, BothPrograms, ::testing::ValuesIn(Cases()), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
+});
 
-TEST_P(Migration, RecentFilesFollowTheCountWithGapsAsEmptyStrings) {
-    EXPECT_EQ(Section(Migrate("[MRU]\r\nFileCount=0\r\nFile1=C:\\one\r\n"), "MRU"),
-              (Values{{"MRU\\FileCount", Dword(0)}}));
-    std::string profile = "[MRU]\r\nFileCount=12\r\nFile13=C:\\past\r\n";
-    Values expected{{"MRU\\FileCount", Dword(12)}, {"MRU\\File5", Sz("")}};
-    for (int n = 1; n <= 12; ++n) {
-        if (n == 5) continue;
-        profile += "File" + std::to_string(n) + "=" + std::string(n == 12 ? 400 : 1, 'a' + n) + "\r\n";
-        expected["MRU\\File" + std::to_string(n)] = Sz(std::string(n == 12 ? 259 : 1, 'a' + n));
-    }
-    EXPECT_EQ(Section(Migrate(profile), "MRU"), expected);
-}
-
-// What the profile leaves unset stays as an earlier run left it: WP# (also
-// when -1), recent files past the count, Symb strings absent or empty.
-TEST_P(Migration, WhatTheProfileLeavesUnsetStays) {
-    AddValue("ROM", "WP#", "REG_DWORD", "7");
-    AddValue("MRU", "File9", "REG_SZ", "C:\\left\\over");
-    AddValue("Disassembler", "SymbA", "REG_SZ", "kept");
-    const Values values = Migrate("[ROM]\r\nWP#=-1\r\n[MRU]\r\nFileCount=2\r\n[Disassembler]\r\nSymbG=G.sym\r\n"
-                                  "SymbS=\r\nSymbX=" + std::string(300, 'x') + "\r\n");
-    EXPECT_EQ(values.at("ROM\\WP#"), Dword(7));
-    EXPECT_EQ(values.at("MRU\\File9"), Sz("C:\\left\\over"));
-    EXPECT_EQ(Section(values, "Disassembler"),
-              (Values{{"Disassembler\\Mnemonics", Dword(0)}, {"Disassembler\\Symbolic", Dword(0)},
-                      {"Disassembler\\SymbA", Sz("kept")}, {"Disassembler\\SymbG", Sz("G.sym")},
-                      {"Disassembler\\SymbX", Sz(std::string(259, 'x'))}}));
-    EXPECT_EQ(Migrate("[ROM]\r\nWP#=0\r\n").at("ROM\\WP#"), Dword(0));
+// A profile that is there but another program holds open without sharing it
+// ends the Windows program's run with exit status 2 and one line naming it;
+// the values stored before stay, not overwritten by defaults (the native
+// program's refusal of a profile it may not read is in fault_test).
+TEST(WindowsProgram, StopsAtAProfileHeldByAnotherProgram) {
+    WinePrefix prefix;
+    ASSERT_EQ(prefix.Wine({"reg", "add", "HKCU\\Software\\Tavik\\Emulator", "/v", "SXCycles", "/t", "REG_DWORD", "/d",
+                           "77", "/f"}).exitStatus, 0);
+    prefix.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
+    const std::string held = prefix.WorkDirectory() + "/held";
+    const std::string holder = fs::path(TAVIK_REGDUMP).parent_path().string() + "/hold_file.exe";
+    const pid_t holding = StartProcess({TAVIK_WINE, holder, "C:\\windows\\Tavik.ini", "C:\\work\\held"}, prefix.Options());
+    for (int tries = 0; tries < 600 && !fs::exists(held); ++tries) ::usleep(100000);
+    ASSERT_TRUE(fs::exists(held)) << "the holder did not open the profile";
+    const ProcessResult run = prefix.Run(WindowsProgram());
+    ::kill(holding, SIGKILL);
+    WaitForExit(holding);
+    EXPECT_EQ(run.exitStatus, 2) << run.err;
+    EXPECT_EQ(run.err.find("cannot read C:\\windows\\Tavik.ini: another program has it open"), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+    EXPECT_EQ(prefix.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(77));
 }
 
 // The Windows program ignores its arguments, as it always has; the native
 // program answers or refuses them (native_registry_test).
 TEST(WindowsProgram, IgnoresItsArguments) {
-    WinePrefix prefix;
-    prefix.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
     std::vector<std::string> argv = WindowsProgram();
     argv.insert(argv.end(), {"/?", "--help", "--version", "C:\\other.ini"});
-    const ProcessResult run = prefix.Run(argv);
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.out + run.err, "");
-    EXPECT_EQ(prefix.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(5));
+    const Outcome run = RunIn(argv, [](WinePrefix& prefix) { prefix.WriteProfile("[Emulator]\r\nSXCycles=5\r\n"); });
+    EXPECT_EQ(run.run.exitStatus, 0);
+    EXPECT_EQ(run.run.out + run.run.err, "");
+    EXPECT_EQ(run.dump.values.at("Emulator\\SXCycles"), Dword(5));
 }
-
-INSTANTIATE_TEST_SUITE_P(Tools, Migration, ::testing::Values("windows", "native"),
-                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 } // namespace

@@ -1,8 +1,8 @@
 #pragma once
 
 // What the end-to-end tests share, in one header: running a program, a
-// throw-away Wine prefix, the registry as Wine reads it, and user.reg split
-// for comparing.
+// throw-away Wine prefix, the registry as Wine reads it, user.reg split for
+// comparing, and both programs run alike and compared.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <set>
@@ -22,6 +23,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -289,4 +292,50 @@ inline UserRegText SplitUserReg(const std::string& text) {
     }
     if (!tavik) split.rest += blank;
     return split;
+}
+
+// What a program's run left in a prefix of its own: the run, the registry as
+// Wine reads it afterwards, and the Tavik blocks of user.reg.
+struct Outcome {
+    ProcessResult run;
+    RegistryDump dump;
+    std::string tavik;
+};
+
+using Preparation = std::function<void(WinePrefix&)>;
+
+// Runs a program in a new prefix that `prepare` sets up (its profile,
+// user.reg, drives), from C:\work, once Wine's server there has ended; then
+// stops the server, which saves the registry, and reads it back.
+inline Outcome RunIn(const std::vector<std::string>& program, const Preparation& prepare) {
+    WinePrefix prefix;
+    prepare(prefix);
+    prefix.StopWineServer();
+    Outcome outcome;
+    outcome.run = prefix.Run(program);
+    prefix.StopWineServer();
+    outcome.tavik = SplitUserReg(ReadFile(prefix.UserReg())).tavik;
+    outcome.dump = prefix.DumpRegistry();
+    return outcome;
+}
+
+struct Outcomes {
+    Outcome wine, ours;
+};
+
+// Runs the Windows program under Wine and the native program, each in a
+// prefix that `prepare` sets up, and expects the same exit status and that
+// Wine reads the same from either result: the same values, type and bytes,
+// the keys spelt alike, and (with `sameText`) the same Tavik blocks in
+// user.reg, time stamps aside.
+inline Outcomes ExpectSameAsWine(const Preparation& prepare, bool sameText = true) {
+    Outcomes both{RunIn(WindowsProgram(), prepare), RunIn(NativeProgram(), prepare)};
+    EXPECT_EQ(both.ours.run.exitStatus, both.wine.run.exitStatus) << both.ours.run.err;
+    EXPECT_EQ(both.ours.dump.root, both.wine.dump.root);
+    EXPECT_EQ(both.ours.dump.keys, both.wine.dump.keys);
+    EXPECT_EQ(both.ours.dump.values, both.wine.dump.values);
+    if (sameText) {
+        EXPECT_EQ(both.ours.tavik, both.wine.tavik);
+    }
+    return both;
 }
