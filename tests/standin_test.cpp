@@ -1,6 +1,6 @@
-// The native stand-in's own pieces: what the user.reg reader refuses, how the
-// profile reader trims and reads integers, how a file of the prefix is opened
-// and read line by line, the Windows directory when memory runs out, and the
+// The native stand-in's own pieces: what the user.reg reader refuses, how
+// values and keys are written back, the escapes of its text, the prefix
+// without WINEPREFIX, the Windows directory when memory runs out, and the
 // start directory beside what Wine itself gives.
 #include <gtest/gtest.h>
 
@@ -12,12 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
 #include "support/wine_prefix.h"
-#include "profile_parser.h"
 #include "reg_syntax.h"
-#include "regular_file.h"
 #include "user_reg.h"
 #include "winapi.h"
 #include "wine_paths.h"
@@ -87,8 +84,8 @@ TEST(UserReg, KeysUnderAnEmptyFirstComponentStaySeparate) {
 // The escapes of user.reg text: letters for the usual controls, octal for
 // the other units below 32, hex above 127, with all their digits only where
 // the next unit would read as one more digit; the last unit, when a NUL, is
-// not written.
-TEST(RegSyntax, EscapesEachClassOfUnitAndLooksAheadForDigits) {
+// not written. A type takes all eight of its hex digits, written and read.
+TEST(RegSyntax, EscapesEachClassOfUnitAndWritesTypesWhole) {
     using namespace std::string_literals;
     const std::pair<std::u16string, std::string> cases[] = {
         {u" ~\x7f\\\"[]"s, " ~\x7f\\\\\"\\[\\]"},
@@ -102,10 +99,6 @@ TEST(RegSyntax, EscapesEachClassOfUnitAndLooksAheadForDigits) {
     };
     for (const auto& [text, escaped] : cases) EXPECT_EQ(EscapeRegString(text, "[]"), escaped);
     EXPECT_EQ(EscapeRegString(u"\"[", "\"\""), "\\\"[");
-}
-
-// A type takes all eight of its hex digits, written and read.
-TEST(RegSyntax, TypeOfEightHexDigitsIsWrittenWhole) {
     const std::string line = FormatRegValue(u"t", 0xfedcba98, "\x01");
     EXPECT_EQ(line, "\"t\"=hex(fedcba98):01");
     std::string_view rest;
@@ -113,32 +106,6 @@ TEST(RegSyntax, TypeOfEightHexDigitsIsWrittenWhole) {
     ASSERT_TRUE(ParseRegValueLine(line, rest, value, nullptr));
     EXPECT_EQ(value.type, 0xfedcba98u);
     EXPECT_TRUE(value.plain);
-}
-
-// The blanks, around a name asked for and around a value in the file; the
-// bytes beside them are not blanks, 0xA0 (no-break space) included.
-TEST(ProfileSyntax, TrimsExactlyTheBlanks) {
-    const std::string text = "[S]\nK=\x1a v\xa0\x08\t\n";
-    const Profile profile = ParseProfile(LargeText(text.data(), text.size()));
-    for (const char blank : {'\t', '\n', '\v', '\f', '\r', '\x1a', ' '})
-        EXPECT_EQ(FindProfileText(profile, "S", std::string{blank} + "K" + blank), "v\xa0\x08") << int(blank);
-    for (const char other : {'\0', '\x01', '\x08', '\x0e', '\x1b', '\x1f', '\x7f', '\xa0'})
-        EXPECT_FALSE(FindProfileText(profile, "S", std::string{other} + "K" + other)) << int(other);
-}
-
-// Integer entries: the base prefixes (lowercase only), the digits a base
-// takes, the sign, wrapping, and where the number starts and ends.
-TEST(ProfileSyntax, IntegersTakeTheirBaseSignAndDigitsAndWrap) {
-    using namespace std::string_literals;
-    const std::pair<std::u16string, std::uint32_t> cases[] = {
-        {u"0x1f", 31}, {u"0o17", 15}, {u"0b101", 5}, {u"0X1F", 0}, {u"017", 17}, {u"0x", 0},
-        {u"0b12", 1}, {u"0o78", 7}, {u"9a", 9}, {u"0xFz", 15},
-        {u"-", 0}, {u"-0x10", 0xFFFFFFF0}, {u"+7", 7}, {u"+-7", 0}, {u"- 7", 0},
-        {u"4294967297", 1}, {u"-4294967295", 1}, {u"0x123456789", 0x23456789},
-        {u"1\0" u"2"s, 1}, {u"\0" u"5"s, 0}, {u"\x01\x1f \t\x1a-9"s, 0xFFFFFFF7}, {u"\x7f" u"9", 0},
-    };
-    for (const auto& [text, value] : cases)
-        EXPECT_EQ(ProfileStringToInteger(text), value) << std::string(text.begin(), text.end());
 }
 
 // Where a program starts: the working directory, $PWD, $LC_ALL, and the
@@ -222,26 +189,16 @@ TEST(Standin, StartDirectoryIsWhatWineGivesTheWindowsProgram) {
     RemoveTree(base);
 }
 
-// Without WINEPREFIX the prefix is ~/.wine; without HOME either, the home of
-// the user database's entry for this user, however the program reads it (the
-// statically linked one reads /etc/passwd itself).
-TEST(Standin, PrefixWithoutWineprefixIsInTheUsersHome) {
+// Without WINEPREFIX or HOME, the prefix is .wine in the home of the user
+// database's entry for this user, however the program reads it (the
+// statically linked one reads /etc/passwd itself). (WINEPREFIX and HOME as
+// the program takes them: native_registry_test.)
+TEST(Standin, PrefixWithoutWineprefixOrHomeIsInTheUsersHome) {
     const passwd* user = ::getpwuid(::getuid());
     ASSERT_NE(user, nullptr);
-    const std::string home = user->pw_dir;
-    // The environment is the process's: each variable gets its old value back.
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-    for (const char* name : {"HOME", "WINEPREFIX"}) {
-        const char* value = std::getenv(name);
-        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-    ::unsetenv("WINEPREFIX");
-    ::setenv("HOME", "/some/home", 1);
-    EXPECT_EQ(WinePrefixDirectory(), "/some/home/.wine");
-    ::unsetenv("HOME");
-    EXPECT_EQ(WinePrefixDirectory(), home + "/.wine");
-    for (const auto& [name, value] : saved)
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    const std::string expected = std::string(user->pw_dir) + "/.wine";
+    EXPECT_EXIT((::unsetenv("WINEPREFIX"), ::unsetenv("HOME"), std::exit(WinePrefixDirectory() == expected ? 0 : 1)),
+                ::testing::ExitedWithCode(0), "");
 }
 
 // Asks for the Windows directory of the prefix `prefix` with the address
@@ -269,44 +226,6 @@ TEST(Standin, WindowsDirectoryShortOfMemorySaysSo) {
 #endif
     EXPECT_EXIT(ExitWithWindowsDirectoryErrorWhenShortOfMemory("/" + std::string(8 << 20, 'p')),
                 ::testing::ExitedWithCode(static_cast<int>(ERROR_NOT_ENOUGH_MEMORY)), "");
-}
-
-// Lines are handed on whole across the blocks a file is read in, cut to
-// their bound with the cut said, the last one without its line end; reading
-// stops when asked.
-TEST(RegularFile, LinesAreHandedOnWithinTheirBound) {
-    const std::string directory = MakeTempDirectory("lines");
-    const std::string path = directory + "/text";
-    const std::string across(20000, 'a'); // longer than a block of reading
-    WriteFile(path, across + "\n" + std::string(300, 'b') + "\n\nlast");
-    std::vector<std::pair<std::string, bool>> lines;
-    {
-        const OpenedFile file = OpenRegularFile(path);
-        ASSERT_EQ(file.kind, FileKind::Regular);
-        EXPECT_TRUE(ReadFileLines(file.fd, 25000, [&](std::string_view line, bool cut) {
-            lines.emplace_back(line.substr(0, 300), cut);
-            return true;
-        }));
-    }
-    const std::vector<std::pair<std::string, bool>> expected = {
-        {across.substr(0, 300), false}, {std::string(300, 'b'), false}, {"", false}, {"last", false}};
-    EXPECT_EQ(lines, expected);
-
-    lines.clear();
-    const OpenedFile file = OpenRegularFile(path);
-    EXPECT_TRUE(ReadFileLines(file.fd, 100, [&](std::string_view line, bool cut) {
-        lines.emplace_back(line, cut);
-        return lines.size() < 2;
-    }));
-    const std::vector<std::pair<std::string, bool>> cut = {{std::string(100, 'a'), true}, {std::string(100, 'b'), true}};
-    EXPECT_EQ(lines, cut);
-
-    ASSERT_EQ(::mkfifo((directory + "/fifo").c_str(), 0600), 0);
-    EXPECT_EQ(OpenRegularFile(directory + "/fifo").kind, FileKind::Fifo);
-    EXPECT_EQ(OpenRegularFile(directory).kind, FileKind::Directory);
-    EXPECT_EQ(OpenRegularFile("/dev/null").kind, FileKind::Device);
-    EXPECT_EQ(OpenRegularFile(directory + "/none").kind, FileKind::Missing);
-    RemoveTree(directory);
 }
 
 } // namespace
