@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs make_wine_prefix.sh against a stand-in for Wine that fails in chosen
-# ways: a prefix is renamed into place only when whole, a failed, signalled
-# or hung step is tried once more and then named on standard output with its
-# log, an incomplete registry is refused, a TERM ends the run at once,
-# leftovers of a killed run and their processes are removed, and two runs at
-# once make the prefix once.
+# ways, for what someone running the tests sees: one line that says the
+# prefix is ready (and a second run uses it as it is), or names the step that
+# failed, timed out or found the registry incomplete, after a second
+# attempt, and where the log is; a TERM (CTest's, or Ctrl+C) ends the run at
+# once, with its Wine processes; what a killed run left does not hinder the
+# next.
 # Usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX
 set -uo pipefail
 if [[ ${1-} == -h || ${1-} == --help ]]; then
@@ -24,8 +25,7 @@ ok() { echo "ok: $*"; passed=$((passed + 1)); }
 
 echo "Windows program under Wine: a stand-in" >"$work/wine-under-test.txt"
 # The stand-in for 'wine wineboot -i'; FAKE_WINE says how it ends: whole,
-# fail (status 3), fail-once, killed (by SIGTERM, as `pkill wine` does), hang,
-# or no-environment (user.reg without it).
+# fail (status 3), hang, or no-environment (user.reg without it).
 cat >"$work/wine" <<'EOF'
 #!/bin/sh
 calls=$(($(cat "$FAKE_CALLS" 2>/dev/null || echo 0) + 1))
@@ -33,8 +33,6 @@ echo $calls >"$FAKE_CALLS"
 echo "stand-in wine, call $calls: $*"
 case $FAKE_WINE in
 fail) exit 3 ;;
-fail-once) [ $calls = 1 ] && exit 3 ;;
-killed) kill -TERM $$ ;;
 hang) echo $$ >"$FAKE_CALLS.pid" && exec sleep 60 ;;
 esac
 mkdir -p "$WINEPREFIX/drive_c/windows/system32" && touch "$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
@@ -75,18 +73,9 @@ make whole whole && [[ $out == *"(made before)"* && $(calls whole) == 1 ]] && ok
   fail "second run: $out, $(calls whole) calls"
 
 make failing fail && fail "a failed step ends with status 0"
-first=$(head -n 1 <<<"$out")
-[[ $first =~ ^"make_wine_prefix: step 'wineboot -i' failed with status 3 after "[0-9]+" s; Wine's output is in $prefix.log"$ ]] &&
-  ok "a failed step is named with its status and the log" || fail "failed step: $first"
-[[ $(calls failing) == 2 && $(grep -c 'stand-in wine' "$prefix.log") == 2 ]] && no_leftovers &&
-  ok "it is tried twice, both in the log, nothing left" || fail "attempts: $(calls failing); $(ls "$work")"
-
-make once fail-once && [[ $out == *"at the second attempt (the first: step 'wineboot -i' failed with status 3 after"* && -f $prefix/.complete ]] &&
-  ok "a second attempt that succeeds says what the first did" || fail "second attempt: $out"
-
-make killed killed
-[[ $(head -n 1 <<<"$out") == "make_wine_prefix: step 'wineboot -i' failed with status 143 (signal TERM) after "* ]] &&
-  ok "a step ended by a signal names it" || fail "signal: $out"
+[[ $(head -n 1 <<<"$out") =~ ^"make_wine_prefix: step 'wineboot -i' failed with status 3 after "[0-9]+" s; Wine's output is in $prefix.log"$ ]] &&
+  [[ $(calls failing) == 2 ]] && no_leftovers && ok "a failed step is tried twice, then named with its status and the log" ||
+  fail "failed step: $out; $(calls failing) attempts; $(ls "$work")"
 
 make hung hang TAVIK_WINEBOOT_SECONDS=1
 [[ $out == "make_wine_prefix: step 'wineboot -i' timed out after 1 s;"* ]] && no_leftovers &&
@@ -103,29 +92,18 @@ wait $runner
 status=$?
 prefix=$work/ended
 ((status == 143 && SECONDS - started < 30)) && ended "$(cat "$work/ended.calls.pid")" && no_leftovers &&
-  ok "a TERM ends the run at once, with its Wine processes" || fail "TERM: status $status after $((SECONDS - started)) s"
-[[ $(cat "$work/ended.out") == "make_wine_prefix: ended by signal TERM in step 'wineboot -i'; Wine's output is in $prefix.log" ]] &&
-  ok "it says so, and in which step" || fail "TERM: $(cat "$work/ended.out")"
+  [[ $(cat "$work/ended.out") == "make_wine_prefix: ended by signal TERM in step 'wineboot -i'; Wine's output is in $prefix.log" ]] &&
+  ok "a TERM ends the run at once, with its Wine processes, and says in which step" ||
+  fail "TERM: status $status after $((SECONDS - started)) s: $(cat "$work/ended.out")"
 
 make incomplete no-environment
 [[ $out == "make_wine_prefix: step 'registry check' found no [Environment] in user.reg;"* ]] && no_leftovers &&
   ok "an incomplete registry is refused" || fail "incomplete registry: $out"
 
-# A killed run's prefixes, half made, and a Wine process of one of them that
-# outlived its server, in a session of its own as Wine's are.
+# A killed run's prefixes, half made.
 mkdir -p "$work/stale" "$work/stale.new-1/drive_c" && touch "$work/stale/user.reg"
-setsid -f env WINEPREFIX="$work/stale.new-1" sh -c 'echo $$ >"$0"; exec sleep 300' "$work/orphan.pid"
-until [[ -s $work/orphan.pid ]]; do sleep 0.1; done
-orphan=$(cat "$work/orphan.pid")
-make stale whole && [[ -f $prefix/.complete && ! -e $prefix.new-1 ]] && ok "leftovers of a killed run are removed" ||
+make stale whole && [[ -f $prefix/.complete && ! -e $prefix.new-1 ]] && ok "what a killed run left is removed" ||
   fail "leftovers: $out; $(ls "$work")"
-ended "$orphan" && ok "a Wine process of a removed prefix is ended" ||
-  { fail "the removed prefix's process lives on"; kill "$orphan" 2>/dev/null; }
-
-FAKE_WINE=whole FAKE_CALLS=$work/twice.calls "$script" "$work/twice" "$work/wine" >/dev/null 2>&1 &
-make twice whole
-wait $! && [[ -f $work/twice/.complete && $(calls twice) == 1 ]] && ok "two runs at once make the prefix once" ||
-  fail "two runs: $(calls twice) calls; $out"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
