@@ -38,15 +38,15 @@ mutant() { names+=("$1") files+=("$2") froms+=("$3") tos+=("$4") tests+=("$5"); 
 # migrate/: WP# written when it is not set, instead of when it is.
 mutant wp-written-when-unset migrate/catalogue.cpp \
   '*setting.intValue == kNotSet) continue;' '*setting.intValue != kNotSet) continue;' \
-  'Migration\.'
+  'BothPrograms\.'
 # An answered command line ends with status 0 whatever the answer.
 mutant usage-error-status-0 migrate/main.cpp \
   'return exitStatus;' 'return 0;' \
-  'NativeRegistry\.CommandLine'
+  'NativeRegistry\.SaysWhy'
 # The last recent file is not copied.
 mutant last-recent-file-dropped migrate/recent_files.cpp \
   'n <= last; ++n' 'n < last; ++n' \
-  'Migration\.|RecentFilesLoop'
+  'BothPrograms\.|RecentFilesLoop'
 # The profile's path always takes the Unix separator, also after C:\windows.
 mutant windows-separator-dropped migrate/run.cpp \
   "std::strchr(gPathBuffer, '\\\\') ? \"\\\\\" : kDirectorySeparator" 'kDirectorySeparator' \
@@ -54,27 +54,27 @@ mutant windows-separator-dropped migrate/run.cpp \
 # stores/: a profile that is a directory is opened like a file.
 mutant directory-profile-opened stores/profile_store.cpp \
   'if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;' '' \
-  'Migration\.'
+  'BothPrograms\.'
 # A failed flush leaves the values counted as stored.
 mutant failed-flush-counts-stored stores/registry_store.cpp \
   'gTally.notStored = gTally.attempted;' '' \
-  'NativeRegistry\.|Faults\.'
+  'Faults\.'
 # The reader: a dword of nine hex digits is taken.
 mutant dword-of-nine-digits platform/posix/wine/reg_syntax.cpp \
   'if (digits == 0 || digits > 8 || (end < data.size()' 'if (digits == 0 || digits > 9 || (end < data.size()' \
-  'UserReg\.|NativeRegistry\.'
+  'UserReg\.|Faults\.'
 # The writer: a hex escape before a hex digit takes as few digits as it needs.
 mutant hex-escape-lookahead-dropped platform/posix/wine/reg_syntax.cpp \
   'AppendDigits(out, unit, 4, IsHexDigitUnit(next) ? 4 : 0);' 'AppendDigits(out, unit, 4, 0);' \
-  'RegSyntax\.|ProfileReading\.'
+  'RegSyntax\.|BothPrograms\.'
 # The reader: refusals past a wrapped hex value name the wrong line.
 mutant continuation-lines-not-counted platform/posix/wine/user_reg.cpp \
   'lineNumber += static_cast<std::size_t>(' 'lineNumber += 0 * static_cast<std::size_t>(' \
-  'UserReg\.|NativeRegistry\.'
+  'UserReg\.|Faults\.'
 # The writer: an empty parent block that spells a key first is dropped.
 mutant first-spelling-block-dropped platform/posix/wine/user_reg.cpp \
   '&& !SpellsAKeyFirst(hive, found->second.block)' '' \
-  'HandEditedUserReg\.'
+  'BothPrograms\.'
 # File handling: the new user.reg gets 0600, not the old file's permissions.
 mutant permissions-not-kept platform/posix/wine/registry_file.cpp \
   'mode = old.st_mode & 07777;' 'mode = 0600;' \
