@@ -8,9 +8,9 @@
 // Measured from Wine 8.0 by tests/tools/cp1252_best_fit.cpp (WideCharToMultiByte, code page 1252).
 // Regenerate with
 //   WINEPREFIX=$(mktemp -d) build/wine build/windows-x86_64/cp1252_best_fit.exe
-// (build/windows/ where Wine runs 32-bit programs). The tests
-// NativeCodePage.BestFitTableIsWines and EncodeCp1252WritesEveryUnitAsWine
-// check the table and EncodeCp1252 against the installed Wine.
+// (build/windows/ where Wine runs 32-bit programs). The test
+// NativeCodePage.EncodeCp1252WritesEveryUnitAsWine checks EncodeCp1252, and
+// so this table, against the installed Wine.
 extern const BestFit kCp1252BestFit[] = {
     {0x0100, 0x41}, {0x0101, 0x61}, {0x0102, 0x41}, {0x0103, 0x61}, {0x0104, 0x41}, {0x0105, 0x61}, {0x0106, 0x43},
     {0x0107, 0x63}, {0x0108, 0x43}, {0x0109, 0x63}, {0x010A, 0x43}, {0x010B, 0x63}, {0x010C, 0x43}, {0x010D, 0x63},
