@@ -50,7 +50,7 @@ mutant last-recent-file-dropped migrate/recent_files.cpp \
 # The profile's path always takes the Unix separator, also after C:\windows.
 mutant windows-separator-dropped migrate/run.cpp \
   "std::strchr(gPathBuffer, '\\\\') ? \"\\\\\" : kDirectorySeparator" 'kDirectorySeparator' \
-  'NativeRegistry\.'
+  'Faults\.'
 # stores/: a profile that is a directory is opened like a file.
 mutant directory-profile-opened stores/profile_store.cpp \
   'if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;' '' \

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,7 +58,8 @@ const Values kExample = {
     {"MRU\\File3", Sz("")},
 };
 
-const std::string kDirectory = "<a directory>", kNone = "<none>"; // in the profile's place
+// In the profile's place: a directory, a FIFO, a link to a device, nothing.
+const std::string kDirectory = "<a directory>", kFifo = "<a FIFO>", kDevice = "<a device>", kNone = "<none>";
 const std::string kExampleText = ReadFile(TAVIK_EXAMPLE_PROFILE);
 
 // A case: the profile; what Wine then reads, with `whole` every value and
@@ -119,9 +121,15 @@ const Case kKnown[] = {
      {{"ROM", "WP#", "REG_DWORD", "7"}, {"MRU", "File9", "REG_SZ", "C:\\left\\over"},
       {"Disassembler", "SymbA", "REG_SZ", "kept"}}},
     {"WriteProtectOf0IsStored", "[ROM]\r\nWP#=0\r\n", {{"ROM\\Writeable", Dword(1)}, {"ROM\\WP#", Dword(0)}}},
+    // A line of megabytes is cut as the profile functions cut it, and the
+    // line after it is read.
+    {"LineOfMegabytesIsCut", "[Serial]\r\nWire=" + std::string(10 << 20, 'w') + "\r\nIr=COM4\r\n",
+     {{"Serial\\Wire", Sz(std::string(15, 'w'))}, {"Serial\\Ir", Sz("COM4")}}},
     // Without a profile each program names it, waits for a key (none can be
     // had here, so the wait ends at once), and stores nothing.
     {"MissingProfileIsNamedAndNothingIsStored", kNone, {}, true, "", false, false, {}, 1},
+    {"ProfileThatIsAFifoIsMissing", kFifo, {}, true, "", false, false, {}, 1},
+    {"ProfileThatIsADeviceIsMissing", kDevice, {}, true, "", false, false, {}, 1},
 };
 
 const Case kHandEdits[] = {
@@ -207,7 +215,10 @@ TEST_P(BothPrograms, MigrateAlike) {
             for (const auto& v : c.earlier)
                 ASSERT_EQ(prefix.Wine({"reg", "add", "HKCU\\Software\\Tavik\\" + v[0], "/v", v[1], "/t", v[2], "/d",
                                        v[3], "/f"}).exitStatus, 0);
-            if (c.profile == kDirectory) fs::create_directory(prefix.WindowsDirectory() + "/Tavik.ini");
+            const std::string profile = prefix.WindowsDirectory() + "/Tavik.ini";
+            if (c.profile == kDirectory) fs::create_directory(profile);
+            else if (c.profile == kFifo) ASSERT_EQ(::mkfifo(profile.c_str(), 0600), 0);
+            else if (c.profile == kDevice) fs::create_symlink("/dev/zero", profile);
             else if (c.profile != kNone) prefix.WriteProfile(c.profile);
             std::string userReg = ReadFile(prefix.UserReg());
             if (c.alone) userReg.erase(userReg.find("\n[") + 1);
@@ -264,17 +275,6 @@ TEST(WindowsProgram, StopsAtAProfileHeldByAnotherProgram) {
     EXPECT_EQ(run.err.find("cannot read C:\\windows\\Tavik.ini: another program has it open"), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
     EXPECT_EQ(prefix.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(77));
-}
-
-// The Windows program ignores its arguments, as it always has; the native
-// program answers or refuses them (native_registry_test).
-TEST(WindowsProgram, IgnoresItsArguments) {
-    std::vector<std::string> argv = WindowsProgram();
-    argv.insert(argv.end(), {"/?", "--help", "--version", "C:\\other.ini"});
-    const Outcome run = RunIn(argv, [](WinePrefix& prefix) { prefix.WriteProfile("[Emulator]\r\nSXCycles=5\r\n"); });
-    EXPECT_EQ(run.run.exitStatus, 0);
-    EXPECT_EQ(run.run.out + run.run.err, "");
-    EXPECT_EQ(run.dump.values.at("Emulator\\SXCycles"), Dword(5));
 }
 
 } // namespace
