@@ -6,14 +6,6 @@
 # version resource is checked against LICENSE by check_windows_binary.sh.)
 # Usage: check_licence_texts.sh [SOURCE_DIRECTORY]
 set -uo pipefail
-if [[ ${1-} == -h || ${1-} == --help ]]; then
-  sed -n '2,/^# Usage/s/^# \{0,1\}//p' "$0"
-  exit 0
-fi
-if (($# > 1)) || [[ ${1-} == -* ]]; then
-  echo "check_licence_texts.sh: unknown option '$1'; see --help" >&2
-  exit 2
-fi
 cd "${1:-$(dirname "$0")/..}" || exit 1
 fail=0
 problem() { echo "$*"; fail=1; }

@@ -5,14 +5,7 @@
 # the program fills in).
 # Usage: check_manual.sh MANUAL SOURCE_DIR
 set -uo pipefail
-if [[ ${1-} == -h || ${1-} == --help ]]; then
-  sed -n '2,/^# Usage:/s/^# \{0,1\}//p' "$0"
-  exit 0
-fi
-if (($# != 2)) || [[ $1 == -* ]]; then
-  echo "check_manual.sh: expected MANUAL SOURCE_DIR; see --help" >&2
-  exit 2
-fi
+(($# == 2)) || { echo "usage: check_manual.sh MANUAL SOURCE_DIR" >&2; exit 2; }
 manual=$1 source=$2
 failed=0
 warnings=$(groff -man -Tutf8 -ww -z "$manual" 2>&1)

@@ -10,14 +10,7 @@
 # them: VERSION_INFO (tests/tools/version_info.cpp) under Wine, in a copy of
 # BASE_PREFIX.
 set -uo pipefail
-if [[ ${1-} == -h || ${1-} == --help ]]; then
-  sed -n '2,/^# BASE_PREFIX/s/^# \{0,1\}//p' "$0"
-  exit 0
-fi
-if (($# != 2 && $# != 5)); then
-  echo "check_windows_binary.sh: expected EXE VERSION [BASE_PREFIX WINE VERSION_INFO]; see --help" >&2
-  exit 2
-fi
+(($# == 2 || $# == 5)) || { echo "usage: check_windows_binary.sh EXE VERSION [BASE_PREFIX WINE VERSION_INFO]" >&2; exit 2; }
 exe=$1 version=$2
 copyright=$(grep -m 1 '^Copyright [0-9]* ' "$(dirname "$0")/../LICENSE")
 fail=0

@@ -16,14 +16,8 @@
 # TAVIK_WINEBOOT_SECONDS bounds 'wineboot -i' (default 300); WINESERVER names
 # the server program, as for Wine itself.
 set -uo pipefail
-if [[ ${1-} == -h || ${1-} == --help ]]; then
-  sed -n '2,/^#  *make_wine_prefix.sh --copy/s/^# \{0,1\}//p' "$0"
-  exit 0
-fi
-if (($# != 2 && $# != 3)) || { (($# == 3)) && [[ $1 != --copy ]]; } || [[ $1 == -* && $# == 2 ]]; then
-  echo "make_wine_prefix.sh: expected PREFIX WINE_COMMAND or --copy PREFIX COPY; see --help" >&2
-  exit 2
-fi
+(($# == 2)) || [[ $# == 3 && $1 == --copy ]] ||
+  { echo "usage: make_wine_prefix.sh PREFIX WINE_COMMAND | --copy PREFIX COPY" >&2; exit 2; }
 if [[ $1 == --copy ]]; then
   set -e
   cp -al "$2" "$3"

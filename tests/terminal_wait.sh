@@ -11,14 +11,7 @@
 # sets its own terminal mode when a job stops, and dash, which does not.
 # Usage: [CTRL_C=1] [ANSWERS_HELP=1] [JOB_CONTROL=1] terminal_wait.sh BASE_PREFIX COMMAND...
 set -uo pipefail
-if [[ ${1-} == -h || ${1-} == --help ]]; then
-  sed -n '2,/^# Usage:/s/^# \{0,1\}//p' "$0"
-  exit 0
-fi
-if (($# < 2)); then
-  echo "terminal_wait.sh: expected BASE_PREFIX COMMAND...; see --help" >&2
-  exit 2
-fi
+(($# >= 2)) || { echo "usage: terminal_wait.sh BASE_PREFIX COMMAND..." >&2; exit 2; }
 base=$1; shift
 command=("$@")
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavik-terminal-XXXXXX")
