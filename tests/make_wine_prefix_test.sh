@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Runs make_wine_prefix.sh against a stand-in for Wine that fails in chosen
 # ways, for what someone running the tests sees: one line that says the
-# prefix is ready (and a second run uses it as it is), or names the step that
-# failed or timed out, after a second attempt, and where the log is; a TERM
-# (CTest's, or Ctrl+C) ends the run at once, with its Wine processes; what a
-# killed run left does not hinder the next.
+# prefix is ready, or names the step that failed, after a second attempt,
+# and where the log is; a TERM (CTest's, or Ctrl+C) ends the run at once,
+# with its Wine processes, and says in which step.
 # Usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX
 set -uo pipefail
 (($# == 1)) || { echo "usage: make_wine_prefix_test.sh MAKE_WINE_PREFIX" >&2; exit 2; }
@@ -36,12 +35,10 @@ printf '#!/bin/sh\nexit 0\n' >"$work/wineserver"
 chmod +x "$work/wine" "$work/wineserver"
 export WINESERVER=$work/wineserver
 
-# make NAME MODE [ENV...]: runs the script for a new prefix NAME, its output in $out.
+# make NAME MODE: runs the script for a new prefix NAME, its output in $out.
 make() {
-  local name=$1 mode=$2
-  shift 2
-  prefix=$work/$name
-  out=$(env FAKE_WINE="$mode" FAKE_CALLS="$work/$name.calls" "$@" "$script" "$prefix" "$work/wine" 2>&1)
+  prefix=$work/$1
+  out=$(FAKE_WINE=$2 FAKE_CALLS=$work/$1.calls "$script" "$prefix" "$work/wine" 2>&1)
 }
 calls() { cat "$work/$1.calls" 2>/dev/null || echo 0; }
 # ended PID: within 30 s, the process is gone, or a zombie that its new
@@ -59,17 +56,11 @@ no_leftovers() { ! compgen -G "$prefix.new-*" >/dev/null && [[ ! -e $prefix ]]; 
 make whole whole && [[ $out =~ ^make_wine_prefix:\ Wine\ prefix\ ready\ after\ [0-9]+\ s:\ "$prefix"$ ]] &&
   [[ -f $prefix/.complete ]] && ! compgen -G "$prefix.new-*" >/dev/null &&
   ok "a whole prefix is renamed into place, one line said" || fail "whole prefix: $out"
-make whole whole && [[ $out == *"(made before)"* && $(calls whole) == 1 ]] && ok "a made prefix is used as it is" ||
-  fail "second run: $out, $(calls whole) calls"
 
 make failing fail && fail "a failed step ends with status 0"
 [[ $(head -n 1 <<<"$out") =~ ^"make_wine_prefix: step 'wineboot -i' failed with status 3 after "[0-9]+" s; Wine's output is in $prefix.log"$ ]] &&
   [[ $(calls failing) == 2 ]] && no_leftovers && ok "a failed step is tried twice, then named with its status and the log" ||
   fail "failed step: $out; $(calls failing) attempts; $(ls "$work")"
-
-make hung hang TAVIK_WINEBOOT_SECONDS=1
-[[ $out == "make_wine_prefix: step 'wineboot -i' timed out after 1 s;"* ]] && no_leftovers &&
-  ok "a hung step is ended and named" || fail "hung step: $out"
 
 # Ended from outside (a TERM, as from CTest, or Ctrl+C): at once, and its
 # Wine processes with it.
@@ -85,11 +76,6 @@ prefix=$work/ended
   [[ $(cat "$work/ended.out") == "make_wine_prefix: ended by signal TERM in step 'wineboot -i'; Wine's output is in $prefix.log" ]] &&
   ok "a TERM ends the run at once, with its Wine processes, and says in which step" ||
   fail "TERM: status $status after $((SECONDS - started)) s: $(cat "$work/ended.out")"
-
-# A killed run's prefixes, half made.
-mkdir -p "$work/stale" "$work/stale.new-1/drive_c" && touch "$work/stale/user.reg"
-make stale whole && [[ -f $prefix/.complete && ! -e $prefix.new-1 ]] && ok "what a killed run left is removed" ||
-  fail "leftovers: $out; $(ls "$work")"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
