@@ -29,10 +29,17 @@ wait_for() {
 }
 message_shown() { screen | grep -q 'Tavik.ini not found!' && screen | grep -q 'To terminate press any key...'; }
 exited() { [[ -s $work/status && -s $work/after ]]; }
+keys() { tmux -L "$socket" send-keys -t tool "$@"; }
+# session COMMAND: runs COMMAND in a new terminal, on a new tmux server: no
+# key or state is left from the last one.
+session() {
+  tmux -L "$socket" kill-server 2>/dev/null
+  socket=tavik-$$-$((++runs))
+  tmux -L "$socket" new-session -d -s tool -x 120 -y 30 -c "$work" "$1"
+}
 
-# start DELAY [ARGUMENT...]: starts the tool in a new terminal, DELAY seconds
-# after the shell, on a new tmux server: no key or state is left from the
-# last one. The terminal's settings after the run are read again for up to
+# start DELAY [ARGUMENT...]: starts the tool in a new session, DELAY seconds
+# after the shell. The terminal's settings after the run are read again for up to
 # 5 s until they are the old ones: under Wine, the console process that put
 # the terminal in raw mode restores it after the program has ended, and on a
 # loaded machine a little later than the shell looks. (Nothing restores a
@@ -40,12 +47,9 @@ exited() { [[ -s $work/status && -s $work/after ]]; }
 start() {
   local delay=$1; shift
   rm -f "$work/status" "$work/before" "$work/after"
-  tmux -L "$socket" kill-server 2>/dev/null
-  socket=tavik-$$-$((++runs))
   printf -v quoted '%q ' "${command[@]}" "$@"
   local settle="for i in \$(seq 50); do stty -g > $work/settled; cmp -s $work/before $work/settled && break; sleep 0.1; done"
-  tmux -L "$socket" new-session -d -s tool -x 120 -y 30 -c "$work" \
-    "trap : INT; stty -g > $work/before; sleep $delay; $quoted; echo \$? > $work/status; $settle; mv $work/settled $work/after; sleep 600"
+  session "trap : INT; stty -g > $work/before; sleep $delay; $quoted; echo \$? > $work/status; $settle; mv $work/settled $work/after; sleep 600"
 }
 
 # check_ended NAME STATUS: the tool ended with STATUS and left the terminal as it found it.
@@ -62,25 +66,23 @@ for key in x F1 $([[ ${CTRL_C:-} == 1 ]] && echo C-c); do
   wait_for 60 message_shown || { fail "$key: no message on the screen"; screen; continue; }
   sleep 2
   exited && { fail "$key: the wait ended before a key was pressed"; continue; }
-  tmux -L "$socket" send-keys -t tool "$key"
+  keys "$key"
   check_ended "$key" "$([[ $key == C-c ]] && echo 130 || echo 1)"
 done
 
 # A key typed while the shell still sleeps, before the tool starts.
 start 3
 sleep 1
-tmux -L "$socket" send-keys -t tool q
+keys q
 wait_for 60 exited && { message_shown || fail "typed ahead: no message on the screen"; }
 check_ended "a key typed before the message" 1
 
 if [[ ${ANSWERS_HELP:-} == 1 ]]; then
   start 0 --help
-  if ! wait_for 15 exited; then
-    fail "--help: waits for a key"
-  elif message_shown || ! screen | grep -q '^Usage: '; then
-    fail "--help: not the usage alone"; screen
-  else
+  if wait_for 15 exited && ! message_shown && screen | grep -q '^Usage: '; then
     check_ended "--help, no key pressed," 0
+  else
+    fail "--help: not the usage alone, or a wait for a key"; screen
   fi
 fi
 
@@ -92,23 +94,17 @@ if [[ ${JOB_CONTROL:-} == 1 ]]; then
   for case in "bash C-z" "dash C-z" "dash TTIN" "dash TTOU"; do
     read -r shell stop <<<"$case"
     rm -f "$work/status" "$work/before"
-    tmux -L "$socket" kill-server 2>/dev/null
-    socket=tavik-$$-$((++runs))
     [[ $shell == bash ]] && shell="bash --norc --noprofile --noediting"
-    tmux -L "$socket" new-session -d -s tool -x 120 -y 30 -c "$work" "PS1='$ ' $shell -i"
-    tmux -L "$socket" send-keys -t tool "stty -g > $work/before" Enter "$job" Enter
+    session "PS1='$ ' $shell -i"
+    keys "stty -g > $work/before" Enter "$job" Enter
     wait_for 60 message_shown || { fail "$case: no message on the screen"; screen; continue; }
-    if [[ $stop == C-z ]]; then
-      tmux -L "$socket" send-keys -t tool C-z
-    else
-      kill -s "$stop" "$(pgrep -P "$(tmux -L "$socket" display -p -t tool '#{pane_pid}')")"
-    fi
+    [[ $stop == C-z ]] && keys C-z || kill -s "$stop" "$(pgrep -P "$(tmux -L "$socket" display -p -t tool '#{pane_pid}')")"
     wait_for 15 eval 'screen | grep -q Stopped' || { fail "$case: the job did not stop"; continue; }
     [[ $(settings) == "$(cat "$work/before")" ]] ||
       { fail "$case: stopped, the terminal is $(settings), not $(cat "$work/before")"; continue; }
-    tmux -L "$socket" send-keys -t tool "fg; echo \$? > $work/status" Enter
+    keys "fg; echo \$? > $work/status" Enter
     wait_for 15 eval '[[ $(settings) != "$(cat "$work/before")" ]]' || { fail "$case: after fg, not the wait's mode"; continue; }
-    tmux -L "$socket" send-keys -t tool x
+    keys x
     if wait_for 15 eval '[[ -s $work/status ]]' && [[ $(cat "$work/status") == 1 ]]; then
       echo "ok: $case, then fg: one key ends the wait"; passed=$((passed + 1))
     else
