@@ -1,6 +1,7 @@
-// Whatever goes wrong while the native program writes user.reg, the file is
-// afterwards either exactly the old one or exactly the complete new one, and
-// the exit status and standard error say which.
+// Whatever place the native program finds, and whatever goes wrong while it
+// writes user.reg, the file is afterwards either exactly the old one or
+// exactly the complete new one, and the exit status and standard error say
+// which.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -71,7 +72,10 @@ struct Trial {
     ~Trial() {
         if (release.joinable()) release.join();
         for (int fd : held) ::close(fd);
-        if (!mount.empty()) ::umount2(mount.c_str(), MNT_DETACH), RemoveTree(mount);
+        if (!mount.empty()) {
+            ::umount2(mount.c_str(), MNT_DETACH);
+            RemoveTree(mount);
+        }
         if (!outside.empty()) RemoveTree(outside);
         RemoveTree(wine.Path() + "/wineserver"); // Wine's tools cannot start beside what a case made there
     }
