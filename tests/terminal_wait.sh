@@ -98,7 +98,7 @@ if [[ ${JOB_CONTROL:-} == 1 ]]; then
     session "PS1='$ ' $shell -i"
     keys "stty -g > $work/before" Enter "$job" Enter
     wait_for 60 message_shown || { fail "$case: no message on the screen"; screen; continue; }
-    [[ $stop == C-z ]] && keys C-z || kill -s "$stop" "$(pgrep -P "$(tmux -L "$socket" display -p -t tool '#{pane_pid}')")"
+    if [[ $stop == C-z ]]; then keys C-z; else kill -s "$stop" "$(pgrep -P "$(tmux -L "$socket" display -p -t tool '#{pane_pid}')")"; fi
     wait_for 15 eval 'screen | grep -q Stopped' || { fail "$case: the job did not stop"; continue; }
     [[ $(settings) == "$(cat "$work/before")" ]] ||
       { fail "$case: stopped, the terminal is $(settings), not $(cat "$work/before")"; continue; }

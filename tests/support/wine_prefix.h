@@ -4,7 +4,6 @@
 // throw-away Wine prefix, the registry as Wine reads it, user.reg split for
 // comparing, and both programs run alike and compared.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
