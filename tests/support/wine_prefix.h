@@ -217,7 +217,8 @@ public:
         const ProcessResult run = Wine({TAVIK_REGDUMP});
         RegistryDump dump;
         if (run.exitStatus == 3) return dump;
-        if (run.exitStatus != 0) throw std::runtime_error("regdump failed with status " + std::to_string(run.exitStatus));
+        if (run.exitStatus != 0)
+            throw std::runtime_error("regdump failed with status " + std::to_string(run.exitStatus) + ": " + run.err);
         dump.present = true;
         std::istringstream lines(run.out);
         for (std::string line; std::getline(lines, line);) {
