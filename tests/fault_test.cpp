@@ -154,12 +154,15 @@ TEST(Faults, EachPlaceEndsTheRunAsItShould) {
     auto withMemory = [](int megabytes, std::function<bool(Trial&)> prepare) {
         return [=](Trial& t) { return t.WithMemory(megabytes) && prepare(t); };
     };
-    auto profile = [](std::string text) {
+    // Writes `text` to the prefix's `file` (not through a link into the base prefix).
+    auto write = [](std::string file, std::string text) {
         return [=](Trial& t) {
-            t.wine.WriteProfile(text);
+            fs::remove(t.prefix + "/" + file);
+            WriteFile(t.prefix + "/" + file, text);
             return true;
         };
     };
+    auto profile = [&](std::string text) { return write("drive_c/windows/Tavik.ini", text); };
     // A file of the prefix that a run reads made a FIFO, a device or a
     // directory; system.reg is read where a new user.reg takes its
     // architecture from it.
@@ -310,11 +313,7 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         // Wine cannot start, the message names the drive.
         {"a long prefix path", [](Trial& t) { return t.MoveDeep(); }, 0, ""},
         // A killed run leaves its new file; the next one writes it anew, whole.
-        {"the new file of a killed run left, longer than the next",
-         [](Trial& t) {
-             WriteFile(t.prefix + "/.user.reg.tavik-new", std::string(1 << 20, 'k'));
-             return true;
-         },
+        {"the new file of a killed run left, longer than the next", write(".user.reg.tavik-new", std::string(1 << 20, 'k')),
          0, ""},
         {"a long prefix path without a profile",
          [](Trial& t) { return fs::remove(t.wine.WindowsDirectory() + "/Tavik.ini") && t.MoveDeep(); }, 1, "",
@@ -328,12 +327,7 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
              return true;
          },
          0, ""},
-        {"the profile beside a TAVIK.INI",
-         [](Trial& t) {
-             WriteFile(t.wine.WindowsDirectory() + "/TAVIK.INI", "[Emulator]\r\nSXCycles=7\r\n");
-             return true;
-         },
-         0, ""},
+        {"the profile beside a TAVIK.INI", write("drive_c/windows/TAVIK.INI", "[Emulator]\r\nSXCycles=7\r\n"), 0, ""},
         // Memory running out in any phase ends the run as a full disk does,
         // its message naming the phase and its remedy. Each case is sized so
         // that the run gets to its phase and runs short there, as strace

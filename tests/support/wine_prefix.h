@@ -88,8 +88,7 @@ inline pid_t StartProcess(const std::vector<std::string>& argv, const ProcessOpt
 // The exit status of a started program, -1 when a signal ended it.
 inline int WaitForExit(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -148,7 +147,6 @@ inline RegValue Sz(const std::string& text) { return {1, text + std::string(1, '
 
 // HKEY_CURRENT_USER\Software\Tavik as Wine reads it, paths below it.
 struct RegistryDump {
-    bool present = false;                   // Software\Tavik exists
     std::string root;                       // "\Software\Tavik" spelt as Wine shows the two keys
     std::set<std::string> keys;             // e.g. "MRU"
     std::map<std::string, RegValue> values; // e.g. "MRU\FileCount"
@@ -219,19 +217,13 @@ public:
         if (run.exitStatus == 3) return dump;
         if (run.exitStatus != 0)
             throw std::runtime_error("regdump failed with status " + std::to_string(run.exitStatus) + ": " + run.err);
-        dump.present = true;
         std::istringstream lines(run.out);
         for (std::string line; std::getline(lines, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             const std::size_t tab = line.find('\t');
-            if (!line.empty() && line.front() == '\\') {
-                dump.root = line;
-                continue;
-            }
-            if (tab == std::string::npos) {
-                dump.keys.insert(line);
-                continue;
-            }
+            if (!line.empty() && line.front() == '\\') dump.root = line;
+            else if (tab == std::string::npos) dump.keys.insert(line);
+            if (line.empty() || line.front() == '\\' || tab == std::string::npos) continue;
             RegValue& value = dump.values[line.substr(0, tab)];
             value.type = static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1)));
             for (std::size_t i = line.find('\t', tab + 1) + 1; i + 1 < line.size(); i += 2)
