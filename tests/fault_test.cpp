@@ -86,15 +86,15 @@ struct Trial {
         return true;
     }
 
-    // Runs the program under `ulimit LIMIT`.
-    bool Ulimit(const std::string& limit) {
-        command.insert(command.begin(), {"/bin/sh", "-c", "ulimit " + limit + " && exec \"$0\""});
+    // Runs the program after the shell command `setup` (ulimit, umask).
+    bool After(const std::string& setup) {
+        command.insert(command.begin(), {"/bin/sh", "-c", setup + " && exec \"$0\""});
         return true;
     }
 
     // Runs the program with `megabytes` of address space; the program needs
     // about 1.5 MB. Not under the sanitizers, whose runtime reserves more.
-    bool WithMemory(int megabytes) { return !kSanitized && Ulimit("-v " + std::to_string(megabytes * 1024)); }
+    bool WithMemory(int megabytes) { return !kSanitized && After("ulimit -v " + std::to_string(megabytes * 1024)); }
 
     // Moves the prefix below a path so long that its Windows directory leaves
     // no room in MAX_PATH.
@@ -245,7 +245,7 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
                     ::mount(nullptr, t.prefix.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
          },
          2, "user.reg's file system is read-only; remount it read-write"},
-        {"a file-size limit", [](Trial& t) { return t.Ulimit("-f 1"); }, 2,
+        {"a file-size limit", [](Trial& t) { return t.After("ulimit -f 1"); }, 2,
          "file too large for the file-size limit; raise ulimit -f"},
         {"a read-only user.reg", [&](Trial& t) { return setMode(t.prefix + "/user.reg", "0444"); }, 2,
          "%P/user.reg is read-only; make it writable"},
@@ -312,6 +312,14 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         // reached as Wine reaches it, through C:\windows; without C:, where
         // Wine cannot start, the message names the drive.
         {"a long prefix path", [](Trial& t) { return t.MoveDeep(); }, 0, ""},
+        // A user.reg made anew, by root (sudo) under umask 077 in another
+        // user's prefix, is that user's to read and write.
+        {"no user.reg, root in nobody's prefix, umask 077",
+         [](Trial& t) {
+             return fs::remove(t.prefix + "/user.reg") && t.After("umask 077") &&
+                    (::geteuid() != 0 || ::chown(t.prefix.c_str(), 65534, 65534) == 0);
+         },
+         0, ""},
         // A killed run leaves its new file; the next one writes it anew, whole.
         {"the new file of a killed run left, longer than the next", write(".user.reg.tavik-new", std::string(1 << 20, 'k')),
          0, ""},
@@ -426,6 +434,11 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
             const std::string written = ReadFile(userReg);
             EXPECT_NE(written.find("\n#arch=win"), std::string::npos);
             EXPECT_TRUE(ParseUserReg(written)) << "not a registry file that Wine reads whole";
+            struct stat file, prefix;
+            ASSERT_EQ(::stat(userReg.c_str(), &file) | ::stat(trial.prefix.c_str(), &prefix), 0);
+            EXPECT_EQ(file.st_mode & 0600, 0600u);
+            EXPECT_EQ(std::make_pair(file.st_uid, file.st_gid), std::make_pair(prefix.st_uid, prefix.st_gid))
+                << "user.reg is not the prefix owner's";
             EXPECT_NE(SplitUserReg(written).tavik.find("\"SXCycles\"=dword:0000005a"), std::string::npos)
                 << "the example's values are not stored";
             continue;

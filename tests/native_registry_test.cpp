@@ -63,27 +63,6 @@ TEST_F(NativeRegistry, WhatTheRunDoesNotChangeStays) {
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
 }
 
-// A user.reg made anew is one that Wine reads, and its prefix owner's: made
-// by root (sudo) under umask 077 in another user's prefix, that user owns it
-// and can read and write it.
-TEST_F(NativeRegistry, MissingUserRegIsCreatedInWinesFormatForThePrefixOwner) {
-    fs::remove(prefix_.UserReg());
-    const bool root = ::geteuid() == 0;
-    const uid_t owner = root ? 65534 : ::geteuid();
-    const gid_t group = root ? 65534 : ::getegid();
-    ASSERT_EQ(::chown(prefix_.Path().c_str(), owner, group), 0);
-    prefix_.StopWineServer();
-    const ProcessResult run = prefix_.Run({"sh", "-c", "umask 077 && exec \"$0\"", TAVIK_NATIVE_PROGRAM});
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-    struct stat info;
-    ASSERT_EQ(::stat(prefix_.UserReg().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0600, 0600u);
-    EXPECT_EQ(info.st_uid, owner);
-    EXPECT_EQ(info.st_gid, group);
-    ASSERT_EQ(::chown(prefix_.Path().c_str(), ::geteuid(), ::getegid()), 0); // Wine wants its own prefix
-    EXPECT_EQ(prefix_.DumpRegistry().values.at("Emulator\\SXCycles"), Dword(90));
-}
-
 // Each file and directory below `root`, with its size and modification time.
 std::set<std::string> Snapshot(const std::string& root) {
     std::set<std::string> entries;
