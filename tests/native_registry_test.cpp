@@ -195,46 +195,36 @@ TEST(CDrive, IsWhereDosdevicesPointsAsWineFindsIt) {
     }
 }
 
-// Wine's registry, given every UTF-16 unit as a one-unit value name and key
-// name, takes two units for one name, and orders names, as the fold measured
-// by tests/tools/regcase.cpp says: FoldCase must fold every unit alike.
-TEST(NativeRegistryNames, FoldCaseIsWinesRegistryFold) {
+// Every UTF-16 unit, as Wine takes it and as the native program does: the
+// names Wine's registry takes as one, and orders, as the fold measured by
+// tests/tools/regcase.cpp says, so that FoldCase must fold every unit alike;
+// and the byte Wine's WideCharToMultiByte(1252) writes, as
+// tests/tools/cp1252_best_fit.cpp measures it (the code page's own byte
+// where it has one, else the best fit, else '?'), which EncodeCp1252 must
+// write.
+TEST(NativeText, FoldsAndWritesEveryUnitAsWine) {
     WinePrefix prefix;
-    const ProcessResult probe = prefix.Wine({TAVIK_REGCASE});
-    ASSERT_EQ(probe.exitStatus, 0) << probe.err;
+    const ProcessResult folds = prefix.Wine({TAVIK_REGCASE}), bytes = prefix.Wine({TAVIK_CP1252_BEST_FIT, "bytes"});
+    ASSERT_EQ(folds.exitStatus, 0) << folds.err;
+    ASSERT_EQ(bytes.out.size(), 0x10000u) << bytes.err;
     std::vector<long> fold(0x10000);
     for (long unit = 0; unit < 0x10000; ++unit) fold[unit] = unit;
-    for (std::size_t at = 0; (at = probe.out.find('{', at)) != std::string::npos; ++at) {
+    for (std::size_t at = 0; (at = folds.out.find('{', at)) != std::string::npos; ++at) {
         unsigned first, last, step;
         int delta;
-        ASSERT_EQ(std::sscanf(probe.out.c_str() + at, "{0x%X, 0x%X, %d, %u}", &first, &last, &delta, &step), 4);
+        ASSERT_EQ(std::sscanf(folds.out.c_str() + at, "{0x%X, 0x%X, %d, %u}", &first, &last, &delta, &step), 4);
         for (unsigned unit = first; unit <= last; unit += step) fold[unit] = unit + delta;
     }
-    std::vector<long> unlike;
-    for (long unit = 0; unit < 0x10000; ++unit)
-        if (FoldCase(static_cast<char16_t>(unit)) != fold[unit]) unlike.push_back(unit);
     EXPECT_NE(fold['A'], 'A') << "the table was read";
-    EXPECT_TRUE(unlike.empty()) << unlike.size() << " units fold unlike Wine's, first U+" << std::hex << unlike.front();
-}
-
-// EncodeCp1252 writes every UTF-16 unit as Wine's WideCharToMultiByte(1252)
-// does, as tests/tools/cp1252_best_fit.cpp measures it: the code page's own
-// byte where it has one, else the best fit, else '?'.
-TEST(NativeCodePage, EncodeCp1252WritesEveryUnitAsWine) {
-    WinePrefix prefix;
-    const ProcessResult probe = prefix.Wine({TAVIK_CP1252_BEST_FIT, "bytes"});
-    ASSERT_EQ(probe.exitStatus, 0) << probe.err;
-    ASSERT_EQ(probe.out.size(), 0x10000u);
-    std::string differences;
-    int count = 0;
-    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
-        const unsigned wine = static_cast<unsigned char>(probe.out[unit]);
-        const unsigned ours = static_cast<unsigned char>(EncodeCp1252(std::u16string(1, char16_t(unit)))[0]);
-        if (ours != wine && ++count <= 20)
-            differences += "U+" + std::to_string(unit) + ": Wine writes " + std::to_string(wine) + ", we write " +
-                           std::to_string(ours) + "\n";
+    std::vector<long> unfolded, miswritten;
+    for (long unit = 0; unit < 0x10000; ++unit) {
+        if (FoldCase(static_cast<char16_t>(unit)) != fold[unit]) unfolded.push_back(unit);
+        if (EncodeCp1252(std::u16string(1, char16_t(unit)))[0] != bytes.out[unit]) miswritten.push_back(unit);
     }
-    EXPECT_EQ(count, 0) << differences;
+    EXPECT_TRUE(unfolded.empty()) << unfolded.size() << " units fold unlike Wine's, first U+" << std::hex
+                                  << unfolded.front();
+    EXPECT_TRUE(miswritten.empty()) << miswritten.size() << " units written unlike Wine writes them, first U+"
+                                    << std::hex << miswritten.front();
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 //
 // A unit's own byte is the byte that MultiByteToWideChar(1252) reads as that
 // unit. Whether the table so made says what the code page does for every
-// unit is what NativeCodePage.EncodeCp1252WritesEveryUnitAsWine checks,
+// unit is what NativeText.FoldsAndWritesEveryUnitAsWine checks,
 // from the bytes.
 #include <fcntl.h>
 #include <io.h>

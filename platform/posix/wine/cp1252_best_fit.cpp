@@ -9,7 +9,7 @@
 // Regenerate with
 //   WINEPREFIX=$(mktemp -d) build/wine build/windows-x86_64/cp1252_best_fit.exe
 // (build/windows/ where Wine runs 32-bit programs). The test
-// NativeCodePage.EncodeCp1252WritesEveryUnitAsWine checks EncodeCp1252, and
+// NativeText.FoldsAndWritesEveryUnitAsWine checks EncodeCp1252, and
 // so this table, against the installed Wine.
 extern const BestFit kCp1252BestFit[] = {
     {0x0100, 0x41}, {0x0101, 0x61}, {0x0102, 0x41}, {0x0103, 0x61}, {0x0104, 0x41}, {0x0105, 0x61}, {0x0106, 0x43},

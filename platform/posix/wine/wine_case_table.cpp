@@ -10,7 +10,7 @@
 // which names the registry kept and in what order. Regenerate with
 //   WINEPREFIX=$(mktemp -d) build/wine build/windows-x86_64/regcase.exe table
 // (build/windows/ where Wine runs 32-bit programs). The test
-// NativeRegistryNames.FoldCaseIsWinesRegistryFold checks FoldCase against
+// NativeText.FoldsAndWritesEveryUnitAsWine checks FoldCase against
 // the installed Wine.
 extern const CaseRow kWineCaseRows[] = {
     {0x0041, 0x005A, 32, 1}, {0x00C0, 0x00D6, 32, 1}, {0x00D8, 0x00DE, 32, 1}, {0x0100, 0x012E, 1, 2},
