@@ -10,7 +10,9 @@
 # are complete: a prefix that exists is whole. A failed attempt is removed
 # and tried once more. Wine's output goes to PREFIX.log; standard output gets
 # one line: the prefix is ready, or which step failed and where the log is,
-# followed by the log's last lines.
+# followed by the log's last lines. A TERM (CTest's) or an INT (Ctrl+C) ends
+# the run at once, with the step under way and the Wine server of the
+# prefix it was making. WINESERVER names the server program, as for Wine.
 # Usage: make_wine_prefix.sh PREFIX WINE_COMMAND
 #        make_wine_prefix.sh --copy PREFIX COPY
 set -uo pipefail
@@ -22,7 +24,7 @@ if [[ $1 == --copy ]]; then
   for hive in system.reg user.reg userdef.reg; do cp --remove-destination "$2/$hive" "$3/$hive"; done
   exit
 fi
-prefix=$1 wine=$2 log=$1.log
+prefix=$1 wine=$2 log=$1.log wineserver=${WINESERVER:-wineserver}
 
 # Quiet about what Wine does not implement, but not about its errors, which
 # the log keeps. No display: the prefix is the same from a desktop session
@@ -34,19 +36,22 @@ unset DISPLAY WAYLAND_DISPLAY WINEARCH
 # remove DIR: ends the wineserver that Wine started for a prefix (its file
 # "wineserver" names the server's directory), then removes the prefix.
 remove() {
-  [[ -f $1/wineserver ]] && WINEPREFIX=$1 timeout -k 5 30 wineserver -k >>"$log" 2>&1
+  [[ -f $1/wineserver ]] && WINEPREFIX=$1 timeout -k 5 30 "$wineserver" -k >>"$log" 2>&1
   rm -rf "$1"
 }
 
 # step NAME SECONDS COMMAND...: one step of making the prefix, its output to
-# the log, for at most SECONDS; a failure is named in `failure`.
+# the log, for at most SECONDS; a failure is named in `failure`. The step runs
+# in the background, so that a signal's trap runs at once, not after it.
 step() {
   local name=$1 limit=$2 status=0
   shift 2
   echo "== step '$name' ($(date +%T), at most $limit s): $*" >>"$log"
-  timeout -k 10 "$limit" "$@" </dev/null >>"$log" 2>&1 9>&- || status=$?
+  timeout -k 10 "$limit" "$@" </dev/null >>"$log" 2>&1 9>&- &
+  step_pid=$!
+  wait "$step_pid" || status=$?
   echo "== step '$name' ended with status $status" >>"$log"
-  ((status == 124)) && failure="step '$name' timed out after $limit s" ||
+  ((status == 124 || status == 137)) && failure="step '$name' timed out after $limit s" ||
     failure="step '$name' failed with status $status"
   ((status == 0))
 }
@@ -55,12 +60,12 @@ step() {
 # holds a key that the setup writes (the profile list last of all), so that
 # Wine's server saved all of them.
 complete() {
-  failure="the registry of $1 is incomplete"
+  failure="step 'registry check' found a file or key of Wine's setup missing"
   [[ -f $1/drive_c/windows/system32/kernel32.dll ]] &&
-    grep -qF '[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-' "$1/system.reg" &&
-    grep -qF '[Control Panel\\Desktop]' "$1/user.reg" &&
-    grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]' "$1/userdef.reg" &&
-    failure="the rename into place failed"
+    grep -qF '[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-' "$1/system.reg" 2>/dev/null &&
+    grep -qF '[Control Panel\\Desktop]' "$1/user.reg" 2>/dev/null &&
+    grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]' "$1/userdef.reg" 2>/dev/null &&
+    failure="step 'rename into place' failed"
 }
 
 exec 9>"$prefix.lock"
@@ -70,13 +75,21 @@ sed -n 1p "$(dirname "$wine")/wine-under-test.txt" >"$log"
 # Left by a run that was killed: a prefix not renamed yet, or one made before
 # prefixes were renamed into place; their servers may still run.
 for stale in "$prefix".new-* "$prefix"; do [[ -e $stale ]] && remove "$stale"; done
-work=$prefix.new-$$
+work=$prefix.new-$$ step_pid=
 trap 'remove "$work"' EXIT
+# ended SIGNAL STATUS: ends the step under way, and the run.
+ended() {
+  [[ -n $step_pid ]] && kill "$step_pid" 2>/dev/null
+  echo "make_wine_prefix: ended by signal $1; Wine's output is in $log"
+  exit "$2"
+}
+trap 'ended INT 130' INT
+trap 'ended TERM 143' TERM
 first=
 for attempt in 1 2; do
   echo "== attempt $attempt, in $work" >>"$log"
   if step "wineboot -i" 300 env WINEPREFIX="$work" "$wine" wineboot -i &&
-    step "wineserver -w" 60 env WINEPREFIX="$work" wineserver -w && complete "$work" &&
+    step "wineserver -w" 60 env WINEPREFIX="$work" "$wineserver" -w && complete "$work" &&
     touch "$work/.complete" && mv -T "$work" "$prefix"; then
     trap - EXIT
     echo "make_wine_prefix: Wine prefix ready after $SECONDS s${first:+, at the second attempt (the first: $first)}: $prefix"
