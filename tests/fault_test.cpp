@@ -44,12 +44,14 @@ bool MakeSpecial(const std::string& path, const std::string& kind) {
 // Where a case of EachPlaceEndsTheRunAsItShould runs: a prefix of its own,
 // with the example profile. The case may move user.reg onto a small file
 // system of the test's, run the program as another user or under a limit,
-// add to its environment, hold the prefix's lock for a while, or hold
-// descriptors until the run has ended.
+// add to its environment, hold the lock of user.reg's directory for a while,
+// with another process waiting for it, or hold descriptors until the run has
+// ended.
 struct Trial {
     Trial() { wine.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE)); }
     ~Trial() {
         if (release.joinable()) release.join();
+        if (waiter) WaitForExit(waiter);
         for (int fd : held) ::close(fd);
         if (!mount.empty()) {
             ::umount2(mount.c_str(), MNT_DETACH);
@@ -114,6 +116,7 @@ struct Trial {
     std::string mount, outside;
     std::vector<int> held;
     std::thread release; // ends the lock held while the program runs
+    pid_t waiter = 0;    // waits for that lock too
 };
 
 // Whatever the place a run finds, it ends as that place wants, within 60 s:
@@ -293,14 +296,17 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         {"Wine's server only as a process in its directory", hidden(false, false, false, true), 2, wineRunning},
         {"Wine's server only as a process loading the registry", hidden(false, false, false, false), 2, wineRunning},
         // Runs on prefixes whose user.reg links to one file take turns: the
-        // lock is the directory of the file that is replaced.
-        {"another run holding the directory user.reg links into",
+        // lock is the directory of the file that is replaced. The run names
+        // the process that holds it, not another one waiting for it.
+        {"another run holding the directory user.reg links into, a third waiting",
          [&](Trial& t) {
              fs::create_directory(t.prefix + "/shared");
              fs::rename(t.prefix + "/user.reg", t.prefix + "/shared/user.reg");
              linkUserReg(t, "shared/user.reg");
              const int held = ::open((t.prefix + "/shared").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
              if (held < 0 || ::flock(held, LOCK_EX) != 0) return false;
+             t.waiter = StartProcess({"flock", t.prefix + "/shared", "true"});
+             for (int k = 0; k < 500 && ReadFile("/proc/locks").find("->") == std::string::npos; ++k) ::usleep(10000);
              t.release = std::thread([held] {
                  std::this_thread::sleep_for(std::chrono::seconds(2));
                  ::close(held);
@@ -314,9 +320,11 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         {"a long prefix path", [](Trial& t) { return t.MoveDeep(); }, 0, ""},
         // A user.reg made anew, by root (sudo) under umask 077 in another
         // user's prefix, is that user's to read and write.
-        {"no user.reg, root in nobody's prefix, umask 077",
+        // (umask 0377 takes more than sudo's 077, so that the owner's
+        // bits are seen to be set whatever the umask.)
+        {"no user.reg, root in nobody's prefix, umask 0377",
          [](Trial& t) {
-             return fs::remove(t.prefix + "/user.reg") && t.After("umask 077") &&
+             return fs::remove(t.prefix + "/user.reg") && t.After("umask 0377") &&
                     (::geteuid() != 0 || ::chown(t.prefix.c_str(), 65534, 65534) == 0);
          },
          0, ""},
@@ -432,7 +440,10 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         }
         if (c.exitStatus == 0) {
             const std::string written = ReadFile(userReg);
-            EXPECT_NE(written.find("\n#arch=win"), std::string::npos);
+            // The architecture of system.reg, which Wine requires of user.reg.
+            const std::string system = ReadFile(trial.prefix + "/system.reg");
+            const std::size_t arch = system.find("\n#arch=");
+            EXPECT_NE(written.find(system.substr(arch, system.find('\n', arch + 1) - arch + 1)), std::string::npos);
             EXPECT_TRUE(ParseUserReg(written)) << "not a registry file that Wine reads whole";
             struct stat file, prefix;
             ASSERT_EQ(::stat(userReg.c_str(), &file) | ::stat(trial.prefix.c_str(), &prefix), 0);
@@ -468,20 +479,33 @@ TEST(Faults, WineserverStartedAfterTheReadLeavesTheOldFile) {
 }
 
 // A power cut cannot be had here; the system calls show the order that
-// survives one: the new file flushed, renamed, the directory flushed.
+// survives one: the new file flushed, renamed, the directory flushed. Other
+// runs are kept out from before the read until after the rename: the lock of
+// user.reg's directory is taken first and let go (closed) last.
 TEST(Faults, NewFileReachesTheDiskBeforeItReplacesTheOld) {
     if (RunProcess({"strace", "-V"}).exitStatus != 0) GTEST_SKIP() << "no strace";
     WinePrefix prefix;
     prefix.WriteProfile("[Emulator]\r\nSXCycles=5\r\n");
     const std::string trace = prefix.Path() + "/trace";
     // The leak check of a sanitizer build cannot run under strace.
-    ASSERT_EQ(prefix.Run({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", trace, "-e",
-                          "trace=fsync,fdatasync,rename,renameat,renameat2", TAVIK_NATIVE_PROGRAM}).exitStatus, 0);
+    ASSERT_EQ(prefix.Run({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-y", "-o", trace, "-e",
+                          "trace=flock,close,fsync,fdatasync,rename,renameat,renameat2", TAVIK_NATIVE_PROGRAM})
+                  .exitStatus, 0);
     std::istringstream lines(ReadFile(trace));
-    std::string calls;
-    for (std::string line; std::getline(lines, line);)
-        calls += line.find("sync(") != std::string::npos ? "flush " : line.find("rename") != std::string::npos ? "rename " : "";
-    EXPECT_EQ(calls, "flush rename flush ");
+    std::string calls, lockFd = "none";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("flock(", 0) == 0) {
+            const bool exclusive = line.find("LOCK_EX") != std::string::npos;
+            calls += exclusive ? "lock " : "unlock ";
+            lockFd = exclusive ? line.substr(6, line.find('<') - 6) : "none";
+        } else if (line.rfind("close(" + lockFd + "<", 0) == 0) {
+            calls += "unlock ";
+            lockFd = "none";
+        } else if (line.find("sync(") != std::string::npos || line.rfind("rename", 0) == 0) {
+            calls += line.find("sync(") != std::string::npos ? "flush " : "rename ";
+        }
+    }
+    EXPECT_EQ(calls, "lock flush rename flush unlock ");
 }
 
 } // namespace

@@ -79,15 +79,19 @@ struct Case {
     int exitStatus = 0;
 };
 
-// A count of 12 with File5 absent and File13 past it: the gap is an empty
-// string, and the longest path is cut to 259 characters.
+// A count of 1 500 with File5 absent and File1501 past it: the gap is an
+// empty string, the longest path is cut to 259 characters, and the block of
+// 1 501 values is sorted (by radix, from 1 024 values on) into Wine's order.
 Case RecentFiles() {
-    Case c{"RecentFilesFollowTheCountWithGapsAsEmptyStrings", "[MRU]\r\nFileCount=12\r\nFile13=C:\\past\r\n",
-           {{"MRU\\FileCount", Dword(12)}, {"MRU\\File5", Sz("")}}};
-    for (int n = 1; n <= 12; ++n) {
+    const int count = 1500;
+    Case c{"RecentFilesFollowTheCountWithGapsAsEmptyStrings",
+           "[MRU]\r\nFileCount=1500\r\nFile1501=C:\\past\r\n",
+           {{"MRU\\FileCount", Dword(count)}, {"MRU\\File5", Sz("")}}};
+    for (int n = 1; n <= count; ++n) {
         if (n == 5) continue;
-        c.profile += "File" + std::to_string(n) + "=" + std::string(n == 12 ? 400 : 1, 'a' + n) + "\r\n";
-        c.expected["MRU\\File" + std::to_string(n)] = Sz(std::string(n == 12 ? 259 : 1, 'a' + n));
+        const std::string path = n == count ? std::string(400, 'p') : "C:\\d\\" + std::to_string(n);
+        c.profile += "File" + std::to_string(n) + "=" + path + "\r\n";
+        c.expected["MRU\\File" + std::to_string(n)] = Sz(path.substr(0, 259));
     }
     return c;
 }
