@@ -27,9 +27,7 @@
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void WriteFile(const std::string& path, const std::string& content) {
@@ -53,7 +51,6 @@ struct ProcessResult {
     int exitStatus = -1; // -1 when the process did not exit normally
     std::string out;
     std::string err;
-    bool timedOut = false; // ended when its time was up
 };
 
 struct ProcessOptions {
@@ -99,7 +96,6 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, const ProcessOpti
     const std::string scratch = MakeTempDirectory("process");
     ProcessResult result;
     result.exitStatus = WaitForExit(StartProcess(argv, options, scratch + "/out", scratch + "/err"));
-    result.timedOut = seconds && result.exitStatus == 124;
     result.out = ReadFile(scratch + "/out");
     result.err = ReadFile(scratch + "/err");
     RemoveTree(scratch);
