@@ -99,7 +99,9 @@ work=$PWD/build-mutants
 src=$work/src build=$work/build
 rm -rf "$src"
 mkdir -p "$src"
-git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$src"
+# Extracted with the current time (-m), so that every file is newer than
+# what a run killed with a mutant in place compiled in the build tree.
+git ls-files -z | tar --null -T - -cf - | tar -xmf - -C "$src"
 echo "== building the copy in $build"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$work/configure.log"
 cmake --build "$build" -j2 >"$work/build.log" 2>&1 || { tail -20 "$work/build.log"; exit 1; }
