@@ -10,9 +10,9 @@
 # are complete: a prefix that exists is whole. A failed attempt is removed
 # and tried once more. Wine's output goes to PREFIX.log; standard output gets
 # one line: the prefix is ready, or which step failed and where the log is,
-# followed by the log's last lines. A TERM (CTest's) or an INT (Ctrl+C) ends
-# the run at once, with the step under way and the Wine server of the
-# prefix it was making. WINESERVER names the server program, as for Wine.
+# followed by the log's last lines. A TERM or an INT (Ctrl+C) ends the run
+# at once, with the step under way and the Wine server of the prefix it was
+# making. WINESERVER names the server program, as for Wine.
 # Usage: make_wine_prefix.sh PREFIX WINE_COMMAND
 #        make_wine_prefix.sh --copy PREFIX COPY
 set -uo pipefail
@@ -44,14 +44,15 @@ remove() {
 # the log, for at most SECONDS; a failure is named in `failure`. The step runs
 # in the background, so that a signal's trap runs at once, not after it.
 step() {
-  local name=$1 limit=$2 status=0
+  local name=$1 limit=$2 status=0 start=$SECONDS
   shift 2
   echo "== step '$name' ($(date +%T), at most $limit s): $*" >>"$log"
   timeout -k 10 "$limit" "$@" </dev/null >>"$log" 2>&1 9>&- &
   step_pid=$!
   wait "$step_pid" || status=$?
   echo "== step '$name' ended with status $status" >>"$log"
-  ((status == 124 || status == 137)) && failure="step '$name' timed out after $limit s" ||
+  # 137: killed 10 s after its time; a kill from elsewhere comes earlier.
+  ((status == 124 || (status == 137 && SECONDS - start >= limit))) && failure="step '$name' timed out after $limit s" ||
     failure="step '$name' failed with status $status"
   ((status == 0))
 }
@@ -60,12 +61,20 @@ step() {
 # holds a key that the setup writes (the profile list last of all), so that
 # Wine's server saved all of them.
 complete() {
-  failure="step 'registry check' found a file or key of Wine's setup missing"
   [[ -f $1/drive_c/windows/system32/kernel32.dll ]] &&
     grep -qF '[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-' "$1/system.reg" 2>/dev/null &&
     grep -qF '[Control Panel\\Desktop]' "$1/user.reg" 2>/dev/null &&
     grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]' "$1/userdef.reg" 2>/dev/null &&
-    failure="step 'rename into place' failed"
+    return 0
+  failure="step 'registry check' found a file or key of Wine's setup missing"
+  return 1
+}
+
+# into_place DIR: marks the prefix DIR whole and renames it to PREFIX.
+into_place() {
+  touch "$1/.complete" && mv -T "$1" "$prefix" && return 0
+  failure="step 'rename into place' failed"
+  return 1
 }
 
 exec 9>"$prefix.lock"
@@ -89,8 +98,7 @@ first=
 for attempt in 1 2; do
   echo "== attempt $attempt, in $work" >>"$log"
   if step "wineboot -i" 300 env WINEPREFIX="$work" "$wine" wineboot -i &&
-    step "wineserver -w" 60 env WINEPREFIX="$work" "$wineserver" -w && complete "$work" &&
-    touch "$work/.complete" && mv -T "$work" "$prefix"; then
+    step "wineserver -w" 60 env WINEPREFIX="$work" "$wineserver" -w && complete "$work" && into_place "$work"; then
     trap - EXIT
     echo "make_wine_prefix: Wine prefix ready after $SECONDS s${first:+, at the second attempt (the first: $first)}: $prefix"
     exit 0
