@@ -45,13 +45,11 @@ bool MakeSpecial(const std::string& path, const std::string& kind) {
 // with the example profile. The case may move user.reg onto a small file
 // system of the test's, run the program as another user or under a limit,
 // add to its environment, hold the lock of user.reg's directory for a while,
-// with another process waiting for it, or hold descriptors until the run has
-// ended.
+// or hold descriptors until the run has ended.
 struct Trial {
     Trial() { wine.WriteProfile(ReadFile(TAVIK_EXAMPLE_PROFILE)); }
     ~Trial() {
         if (release.joinable()) release.join();
-        if (waiter) WaitForExit(waiter);
         for (int fd : held) ::close(fd);
         if (!mount.empty()) {
             ::umount2(mount.c_str(), MNT_DETACH);
@@ -116,7 +114,6 @@ struct Trial {
     std::string mount, outside;
     std::vector<int> held;
     std::thread release; // ends the lock held while the program runs
-    pid_t waiter = 0;    // waits for that lock too
 };
 
 // Whatever the place a run finds, it ends as that place wants, within 60 s:
@@ -143,6 +140,12 @@ TEST(Faults, EachPlaceEndsTheRunAsItShould) {
         fs::remove(t.prefix + "/user.reg");
         fs::create_symlink(target, t.prefix + "/user.reg");
         return true;
+    };
+    // Moves user.reg into the prefix's directory "shared", linked from its place.
+    auto linkIntoShared = [&](Trial& t) {
+        fs::create_directory(t.prefix + "/shared");
+        fs::rename(t.prefix + "/user.reg", t.prefix + "/shared/user.reg");
+        return linkUserReg(t, "shared/user.reg");
     };
     auto append = [](Trial& t, const std::string& text) {
         WriteFile(t.prefix + "/user.reg", ReadFile(t.prefix + "/user.reg") + text);
@@ -271,10 +274,7 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         // file beside the target, so that the target is whole or untouched.
         {"a link into a directory the user cannot write",
          [&](Trial& t) {
-             if (!t.AsNobody(true)) return false;
-             fs::create_directory(t.prefix + "/shared");
-             fs::rename(t.prefix + "/user.reg", t.prefix + "/shared/user.reg");
-             return linkUserReg(t, "shared/user.reg") && setMode(t.prefix + "/shared/user.reg", "0666");
+             return t.AsNobody(true) && linkIntoShared(t) && setMode(t.prefix + "/shared/user.reg", "0666");
          },
          2, "%P/shared is read-only; make it writable"},
         // A line Wine would misread, named by its number; a registry link,
@@ -296,20 +296,16 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         {"Wine's server only as a process in its directory", hidden(false, false, false, true), 2, wineRunning},
         {"Wine's server only as a process loading the registry", hidden(false, false, false, false), 2, wineRunning},
         // Runs on prefixes whose user.reg links to one file take turns: the
-        // lock is the directory of the file that is replaced. The run names
-        // the process that holds it, not another one waiting for it.
-        {"another run holding the directory user.reg links into, a third waiting",
+        // lock is the directory of the file that is replaced, and the run
+        // names the process that holds it.
+        {"another run holding the directory user.reg links into",
          [&](Trial& t) {
-             fs::create_directory(t.prefix + "/shared");
-             fs::rename(t.prefix + "/user.reg", t.prefix + "/shared/user.reg");
-             linkUserReg(t, "shared/user.reg");
-             const int held = ::open((t.prefix + "/shared").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-             if (held < 0 || ::flock(held, LOCK_EX) != 0) return false;
-             t.waiter = StartProcess({"flock", t.prefix + "/shared", "true"});
-             for (int k = 0; k < 500 && ReadFile("/proc/locks").find("->") == std::string::npos; ++k) ::usleep(10000);
-             t.release = std::thread([held] {
+             linkIntoShared(t);
+             const int locked = ::open((t.prefix + "/shared").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+             if (locked < 0 || ::flock(locked, LOCK_EX) != 0) return false;
+             t.release = std::thread([locked] {
                  std::this_thread::sleep_for(std::chrono::seconds(2));
-                 ::close(held);
+                 ::close(locked);
              });
              return true;
          },
@@ -318,19 +314,6 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
         // reached as Wine reaches it, through C:\windows; without C:, where
         // Wine cannot start, the message names the drive.
         {"a long prefix path", [](Trial& t) { return t.MoveDeep(); }, 0, ""},
-        // A user.reg made anew, by root (sudo) under umask 077 in another
-        // user's prefix, is that user's to read and write.
-        // (umask 0377 takes more than sudo's 077, so that the owner's
-        // bits are seen to be set whatever the umask.)
-        {"no user.reg, root in nobody's prefix, umask 0377",
-         [](Trial& t) {
-             return fs::remove(t.prefix + "/user.reg") && t.After("umask 0377") &&
-                    (::geteuid() != 0 || ::chown(t.prefix.c_str(), 65534, 65534) == 0);
-         },
-         0, ""},
-        // A killed run leaves its new file; the next one writes it anew, whole.
-        {"the new file of a killed run left, longer than the next", write(".user.reg.tavik-new", std::string(1 << 20, 'k')),
-         0, ""},
         {"a long prefix path without a profile",
          [](Trial& t) { return fs::remove(t.wine.WindowsDirectory() + "/Tavik.ini") && t.MoveDeep(); }, 1, "",
          "C:\\windows\\Tavik.ini not found!"},
@@ -344,6 +327,18 @@ status=$?; TMPDIR=$server_tmp wineserver -k; TMPDIR=$server_tmp wineserver -w; e
          },
          0, ""},
         {"the profile beside a TAVIK.INI", write("drive_c/windows/TAVIK.INI", "[Emulator]\r\nSXCycles=7\r\n"), 0, ""},
+        // A user.reg made anew, by root (sudo) in another user's prefix, is
+        // that user's to read and write, also under a umask stricter than
+        // sudo's 077.
+        {"no user.reg, root in nobody's prefix, umask 0377",
+         [](Trial& t) {
+             return fs::remove(t.prefix + "/user.reg") && t.After("umask 0377") &&
+                    (::geteuid() != 0 || ::chown(t.prefix.c_str(), 65534, 65534) == 0);
+         },
+         0, ""},
+        // A killed run leaves its new file; the next one writes it anew, whole.
+        {"the new file of a killed run left, longer than the next", write(".user.reg.tavik-new", std::string(1 << 20, 'k')),
+         0, ""},
         // Memory running out in any phase ends the run as a full disk does,
         // its message naming the phase and its remedy. Each case is sized so
         // that the run gets to its phase and runs short there, as strace

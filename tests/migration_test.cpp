@@ -85,7 +85,7 @@ struct Case {
 Case RecentFiles() {
     const int count = 1500;
     Case c{"RecentFilesFollowTheCountWithGapsAsEmptyStrings",
-           "[MRU]\r\nFileCount=1500\r\nFile1501=C:\\past\r\n",
+           "[MRU]\r\nFileCount=" + std::to_string(count) + "\r\nFile" + std::to_string(count + 1) + "=C:\\past\r\n",
            {{"MRU\\FileCount", Dword(count)}, {"MRU\\File5", Sz("")}}};
     for (int n = 1; n <= count; ++n) {
         if (n == 5) continue;

@@ -217,13 +217,16 @@ public:
         for (std::string line; std::getline(lines, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             const std::size_t tab = line.find('\t');
-            if (!line.empty() && line.front() == '\\') dump.root = line;
-            else if (tab == std::string::npos) dump.keys.insert(line);
-            if (line.empty() || line.front() == '\\' || tab == std::string::npos) continue;
-            RegValue& value = dump.values[line.substr(0, tab)];
-            value.type = static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1)));
-            for (std::size_t i = line.find('\t', tab + 1) + 1; i + 1 < line.size(); i += 2)
-                value.bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+            if (!line.empty() && line.front() == '\\') {
+                dump.root = line;
+            } else if (tab == std::string::npos) {
+                dump.keys.insert(line);
+            } else {
+                RegValue& value = dump.values[line.substr(0, tab)];
+                value.type = static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1)));
+                for (std::size_t i = line.find('\t', tab + 1) + 1; i + 1 < line.size(); i += 2)
+                    value.bytes.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+            }
         }
         return dump;
     }

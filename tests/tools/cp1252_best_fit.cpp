@@ -68,12 +68,11 @@ void PrintTable(const std::vector<int>& written, const std::vector<int>& own, st
 int main(int argc, char** argv) {
     const bool bytes = argc > 1 && std::strcmp(argv[1], "bytes") == 0;
     const std::vector<int> written = WrittenBytes();
-    const std::vector<int> own = OwnBytes();
     std::string out;
     if (bytes) {
         for (int byte : written) out.push_back(static_cast<char>(byte));
     } else {
-        PrintTable(written, own, out);
+        PrintTable(written, OwnBytes(), out);
     }
     _setmode(_fileno(stdout), _O_BINARY); // bytes as they are; lines end in LF, as in the table's source file
     std::fwrite(out.data(), 1, out.size(), stdout);
